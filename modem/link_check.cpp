@@ -1,0 +1,169 @@
+// The link check: one whole dialogue with the modem, driven by the family's command table.
+// Values are always taken behind a tag, so the echo and unsolicited lines cannot be mistaken.
+#include <array>
+#include <climits>
+#include <cstring>
+
+#include "modem/address.h"
+#include "modem/at_channel.h"
+#include "modem/modem.h"
+
+namespace {
+
+struct family_commands {
+    const char* attach_query;
+    const char* attach_tag;
+    const char* attach_command;
+    const char* address_query;
+    const char* address_tag;
+};
+
+// Indexed by the family code.
+constexpr std::array<family_commands, 4> FAMILY_COMMANDS = {{
+    {"AT+CGATT?\r", "CGATT:", "AT+CGATT=1\r", "AT+CGPADDR\r", "CGPADDR:"},
+    {"AT%CMATT?\r", "CMATT:", "AT%CMATT=1\r", "AT+CGPADDR\r", "CGPADDR:"},
+    {"AT*ENAP?\r", "ENAP:", "AT*ENAP=1,1\r", "AT+CGPADDR\r", "CGPADDR:"},
+    {"AT+CGATT?\r", "CGATT:", "AT+CGATT=1\r", "AT*GETIP=1\r", "GETIP:"},
+}};
+static_assert(FAMILY_COMMANDS.size() == MODEM_MARVELL + 1, "one entry per family code");
+
+constexpr const char PROBE[] = "AT\r";
+constexpr const char GETIP_QUERY[] = "AT*GETIP=1\r";
+constexpr const char GETIP_SECOND_QUERY[] = "AT*GETIP=5\r";
+constexpr const char GETIP_TAG[] = "GETIP:";
+constexpr int PROBE_ATTEMPTS = 5;
+constexpr size_t STATUS_DIGITS_MAX = 127;
+
+const family_commands& commands_for(uint32_t modem_type)
+{
+    return FAMILY_COMMANDS[modem_type < FAMILY_COMMANDS.size() ? modem_type : MODEM_GENERIC];
+}
+
+// The probe passes on the first answer holding "OK". When none does, only a final send that
+// failed makes the modem count as failed; silence goes on to the attach query.
+bool probe_failed(int fd)
+{
+    int mark = 0;
+    for (int attempt = 0; attempt < PROBE_ATTEMPTS; ++attempt) {
+        if (SendCmd(fd, PROBE) < 0) {
+            mark = -1;
+            continue;
+        }
+        mark = 0;
+        if (read_response(fd) != 0 && strstr(resp_buf, "OK") != nullptr)
+            return false;
+    }
+    return mark == -1;
+}
+
+// The decimal number that starts behind `text`'s first digit, saturating at INT_MAX: a modem
+// may send any number of digits, and every value but 0 and 1 must still count as "other".
+int read_status(const char* text)
+{
+    const char* digit = skip_to_digit(text);
+    if (digit == nullptr)
+        return 0;
+    long value = 0;
+    for (size_t n = 0; n < STATUS_DIGITS_MAX && digit[n] >= '0' && digit[n] <= '9'; ++n) {
+        value = value * 10 + (digit[n] - '0');
+        if (value > INT_MAX)
+            value = INT_MAX;
+    }
+    return static_cast<int>(value);
+}
+
+// The text behind the first comma that follows `tag`, when the last answer was one (count or
+// error) holding "OK", the tag and such a comma; nullptr otherwise. Searching from the tag keeps
+// commas of unsolicited lines that came earlier ("+CREG: 1,...") out of the address.
+const char* address_text(int response, const char* tag)
+{
+    if (response == 0 || strstr(resp_buf, "OK") == nullptr)
+        return nullptr;
+    const char* at = strstr(resp_buf, tag);
+    if (at == nullptr)
+        return nullptr;
+    const char* comma = strchr(at + strlen(tag), ',');
+    return comma != nullptr ? comma + 1 : nullptr;
+}
+
+const char* query_address(int fd, const char* query, const char* tag)
+{
+    SendCmd(fd, query);
+    return address_text(read_response(fd), tag);
+}
+
+int check_ipv4_address(int fd, link_info& info, const family_commands& f)
+{
+    const char* text = query_address(fd, f.address_query, f.address_tag);
+    if (text == nullptr)
+        return CHECK_MODEM_FAILED;
+    uint32_t addr = parse_ipv4(text);
+    if (info.modem_type == MODEM_MARVELL && addr == 0) {
+        text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG);
+        if (text != nullptr)
+            addr = parse_ipv4(text);
+    }
+    if (addr != info.ipv4_addr) {
+        info.ipv4_addr = addr;
+        if (addr != 0)
+            return CHECK_NEW_ADDRESS;
+    }
+    if (addr != 0)
+        return CHECK_OK;
+    info.attached = 0;
+    return CHECK_OK;
+}
+
+// Only the Marvell family reports an IPv6 address. No address at all clears `attached`, as a
+// zero IPv4 address does, so that the cycle scores a modem that never gets one.
+int check_ipv6_address(int fd, link_info& info)
+{
+    if (info.modem_type != MODEM_MARVELL)
+        return CHECK_OK;
+    const char* text = query_address(fd, GETIP_QUERY, GETIP_TAG);
+    if (text == nullptr)
+        return CHECK_MODEM_FAILED;
+    uint8_t addr[16] = {};
+    if (parse_ipv6(text, addr) != 0) {
+        text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG);
+        if (text != nullptr)
+            parse_ipv6(text, addr);
+    }
+    static constexpr uint8_t NO_ADDRESS[16] = {};
+    if (memcmp(addr, NO_ADDRESS, sizeof addr) == 0)
+        info.attached = 0;
+    if (memcmp(addr, info.ipv6_addr, sizeof addr) == 0)
+        return CHECK_OK;
+    memcpy(info.ipv6_addr, addr, sizeof addr);
+    return CHECK_NEW_ADDRESS;
+}
+
+} // namespace
+
+int check_link(int fd, link_info& info)
+{
+    const family_commands& f = commands_for(info.modem_type);
+    if (probe_failed(fd))
+        return CHECK_MODEM_FAILED;
+
+    SendCmd(fd, f.attach_query);
+    int response = read_response(fd);
+    if (response == 0 || strstr(resp_buf, "OK") == nullptr)
+        return CHECK_MODEM_FAILED;
+    const char* tag = strstr(resp_buf, f.attach_tag);
+    if (tag == nullptr)
+        return CHECK_MODEM_FAILED;
+    int status = read_status(tag + strlen(f.attach_tag));
+    if (status == 1) {
+        info.attached = 1;
+    } else if (status == info.attached) {
+        // Detached and known to be: ask to attach and look again next cycle.
+        SendCmd(fd, f.attach_command);
+        return CHECK_OK;
+    } else {
+        info.attached = 0;
+        info.ipv4_addr = 0;
+        return CHECK_LOST;
+    }
+    return info.use_ipv6 ? check_ipv6_address(fd, info) : check_ipv4_address(fd, info, f);
+}

@@ -1,0 +1,77 @@
+// Owns every termios call of the program and the two settings records.
+// The port is opened afresh for each dialogue, so what it had before must come back each time.
+#include "modem/serial_port.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+struct termios saved_tio;
+struct termios port_tio;
+
+namespace {
+
+struct line_speed {
+    unsigned bps;
+    speed_t code;
+};
+
+constexpr std::array<line_speed, 8> LINE_SPEEDS = {{
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+    {230400, B230400},
+    {460800, B460800},
+    {921600, B921600},
+}};
+
+// A speed with no table entry leaves the port's own speed in place rather than sending B0,
+// which would hang the line up.
+void set_speed(struct termios& tio, unsigned bps)
+{
+    for (const line_speed& s : LINE_SPEEDS)
+        if (s.bps == bps)
+            cfsetspeed(&tio, s.code);
+}
+
+} // namespace
+
+int open_port(const char* path, unsigned speed)
+{
+    int fd = open(path, O_RDWR | O_NOCTTY | O_EXCL);
+    if (fd < 0) {
+        int err = errno;
+        fprintf(stderr, "%i(%s)\n", err, strerror(err));
+        return -1;
+    }
+    // Further opens by other processes are refused while the dialogue runs.
+    ioctl(fd, TIOCEXCL);
+    fcntl(fd, F_SETFL, 0);
+    tcgetattr(fd, &port_tio);
+    saved_tio = port_tio;
+
+    cfmakeraw(&port_tio);
+    port_tio.c_iflag = 0;
+    port_tio.c_oflag = 0;
+    port_tio.c_lflag = 0;
+    port_tio.c_cflag = CS8 | CREAD | CLOCAL;
+    set_speed(port_tio, speed);
+    // Reads return at once with whatever is waiting; the wait is select's job.
+    port_tio.c_cc[VMIN] = 0;
+    port_tio.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &port_tio);
+    return fd;
+}
+
+void close_port(int fd)
+{
+    tcdrain(fd);
+    tcsetattr(fd, TCSANOW, &saved_tio);
+    close(fd);
+}

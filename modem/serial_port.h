@@ -1,0 +1,15 @@
+#pragma once
+// The modem's AT control port: exclusive, raw 8-bit, and put back as it was found.
+#include <termios.h>
+
+// The settings the port had when opened (restored by close_port), and the working copy applied.
+extern struct termios saved_tio;
+extern struct termios port_tio;
+
+// Opens `path` read-write, exclusively, blocking, raw 8N1 at `speed` bits per second.
+// Returns the descriptor, or -1 with "errno(text)" on stderr when the open fails. Failures of the
+// settings calls after a successful open are not reported.
+int open_port(const char* path, unsigned speed);
+
+// Waits for output to drain, restores `saved_tio` and closes the descriptor.
+void close_port(int fd);

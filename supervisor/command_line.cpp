@@ -1,0 +1,78 @@
+// The command line: the family table, the IFACE check and the filling of the link record.
+// IFACE ends up inside commands run by the shell as root, so it is checked before anything runs.
+#include "supervisor/command_line.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct family_name {
+    const char* type;
+    uint32_t code;
+};
+
+constexpr std::array<family_name, 3> FAMILY_NAMES = {{
+    {"altair", MODEM_ALTAIR},
+    {"ericsson", MODEM_ERICSSON},
+    {"marvell", MODEM_MARVELL},
+}};
+
+constexpr size_t IFNAME_MAX = sizeof(link_info::ifname) - 1;
+
+bool is_ifname_char(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '.' || c == '-' || c == '_';
+}
+
+} // namespace
+
+uint32_t modem_type_of(const char* type)
+{
+    for (const family_name& f : FAMILY_NAMES)
+        if (strcmp(type, f.type) == 0)
+            return f.code;
+    return MODEM_GENERIC;
+}
+
+int check_ifname(const char* iface)
+{
+    size_t len = strnlen(iface, IFNAME_MAX + 1);
+    if (len == 0) {
+        fprintf(stderr, "IFACE is empty: give the name of the modem's network interface\n");
+        return -1;
+    }
+    if (len > IFNAME_MAX) {
+        fprintf(stderr, "IFACE \"%s\" is longer than %zu characters\n", iface, IFNAME_MAX);
+        return -1;
+    }
+    for (size_t i = 0; i < len; ++i) {
+        if (!is_ifname_char(iface[i])) {
+            fprintf(stderr,
+                    "IFACE \"%s\" holds a character other than letters, digits, '.', '-' and '_'\n",
+                    iface);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int fill_link_info(link_info& info, int argc, char* const argv[])
+{
+    info = link_info{};
+    if (check_ifname(argv[3]) != 0)
+        return -1;
+    memcpy(info.ifname, argv[3], strlen(argv[3]));
+    info.modem_type = modem_type_of(argv[2]);
+    if (argc > 4 && strcmp(argv[4], "ip6") == 0)
+        info.use_ipv6 = 1;
+    return 0;
+}
+
+void print_usage(const char* program)
+{
+    fprintf(stderr, "usage: %s PORT TYPE IFACE [IP_FAMILY]\n", program);
+    fprintf(stderr, "examples:\t%s /dev/ttyUSB1 marvell wwan0 ip6\n", program);
+}

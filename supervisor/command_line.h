@@ -1,0 +1,20 @@
+#pragma once
+// Reading the command line PORT TYPE IFACE [IP_FAMILY] into the link record.
+#include <cstdint>
+
+#include "supervisor/link_info.h"
+
+// Family code for a TYPE argument: exact, case-sensitive match, MODEM_GENERIC otherwise.
+uint32_t modem_type_of(const char* type);
+
+// 0 when IFACE is a name that can safely stand in the shell commands built from it: 1 to 15
+// characters, each an ASCII letter, digit, '.', '-' or '_'. Otherwise -1, with one line on
+// stderr that names the argument and says why.
+int check_ifname(const char* iface);
+
+// Fills `info` (zero-filling it first) from argv; argc must be at least 4.
+// Returns 0, or -1 when IFACE is refused by check_ifname.
+int fill_link_info(link_info& info, int argc, char* const argv[]);
+
+// The two usage lines on stderr, with the program name.
+void print_usage(const char* program);

@@ -1,0 +1,105 @@
+// The supervision loop and its failure score.
+// The port is touched only while this process holds the lock file, which several links share.
+#include "supervisor/cycle.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "modem/modem.h"
+#include "supervisor/pause.h"
+
+namespace {
+
+constexpr const char LOCK_PATH[] = "/var/lock/failover";
+constexpr unsigned PAUSE_BEFORE_ATTEMPT = 1;
+constexpr unsigned PAUSE_AFTER_CYCLE = 10;
+constexpr unsigned PORT_SPEED = 115200;
+constexpr size_t DHCP_COMMAND_CAPACITY = 128;
+
+// O_EXCL makes creation the test-and-set; O_NOFOLLOW keeps a planted symlink from pointing
+// the lock anywhere else. The descriptor is not needed: the file's existence is the lock.
+bool take_lock()
+{
+    int fd = open(LOCK_PATH, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
+int check_once(link_info& info, const char* port)
+{
+    int fd = open_port(port, PORT_SPEED);
+    if (fd < 0)
+        return CHECK_NO_PORT;
+    int result = check_link(fd, info);
+    close_port(fd);
+    return result;
+}
+
+int apply_threshold(int fail_score)
+{
+    return fail_score >= FAIL_THRESHOLD ? OUTCOME_FAILOVER : -1;
+}
+
+} // namespace
+
+int score_result(int result, int attached, int& fail_score)
+{
+    switch (result) {
+    case CHECK_NEW_ADDRESS:
+        fail_score = 0;
+        return -1;
+    case CHECK_LOST:
+        return OUTCOME_FAILOVER;
+    case CHECK_OK:
+        if (attached == 1) {
+            fail_score = 0;
+            return -1;
+        }
+        fail_score += POINTS_NOT_ATTACHED;
+        return apply_threshold(fail_score);
+    case CHECK_MODEM_FAILED:
+        fail_score += POINTS_MODEM_FAILED;
+        return apply_threshold(fail_score);
+    default:
+        return apply_threshold(fail_score);
+    }
+}
+
+void run_dhcp_script(const link_info& info)
+{
+    char command[DHCP_COMMAND_CAPACITY];
+    if (info.use_ipv6 == 1)
+        snprintf(command, sizeof command, "/opt/vordane/bin/6dhcp.sh %s", info.ifname);
+    else
+        snprintf(command, sizeof command, "/opt/vordane/bin/4dhcp.sh %s", info.ifname);
+    fprintf(stderr, "%s", command);
+    if (system(command) == -1) {
+        int err = errno;
+        fprintf(stderr, "Fail to system(\"%s\"), errno: %d (%s)", command, err, strerror(err));
+    }
+}
+
+int run_cycle(link_info& info, const char* port)
+{
+    int fail_score = 0;
+    for (;;) {
+        if (stop_requested)
+            return OUTCOME_STOP;
+        pause_seconds(PAUSE_BEFORE_ATTEMPT);
+        if (!take_lock())
+            continue;
+        int result = check_once(info, port);
+        unlink(LOCK_PATH);
+        if (result == CHECK_NEW_ADDRESS)
+            run_dhcp_script(info);
+        if (score_result(result, info.attached, fail_score) == OUTCOME_FAILOVER)
+            return OUTCOME_FAILOVER;
+        pause_seconds(PAUSE_AFTER_CYCLE);
+    }
+}

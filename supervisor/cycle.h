@@ -1,0 +1,29 @@
+#pragma once
+// The supervision loop: lock, port, link check, unlock, and acting on the result.
+#include "supervisor/link_info.h"
+
+enum : int {
+    OUTCOME_STOP = 0,     // a stop signal was seen at the top of a cycle
+    OUTCOME_FAILOVER = 1, // the link was lost or the failure score reached the threshold
+};
+
+// The cycle's own mark for a port that did not open; not a link check result.
+constexpr int CHECK_NO_PORT = 1;
+
+// Points at which supervision ends in failover, and the points per failed check.
+constexpr int FAIL_THRESHOLD = 11;
+constexpr int POINTS_NOT_ATTACHED = 1;
+constexpr int POINTS_MODEM_FAILED = 4;
+
+// Applies one cycle's `result` (a CHECK_ code or CHECK_NO_PORT) to `fail_score`, given the
+// record's `attached` after the check. Returns OUTCOME_FAILOVER when supervision must end,
+// -1 when the next cycle follows.
+int score_result(int result, int attached, int& fail_score);
+
+// Runs the DHCP script for the record's interface and address family, echoing the command on
+// stderr; reports "Fail to system(...)" when the shell cannot be started.
+void run_dhcp_script(const link_info& info);
+
+// Supervises the link on `port` until a stop signal, a lost link or the threshold.
+// Returns OUTCOME_STOP or OUTCOME_FAILOVER.
+int run_cycle(link_info& info, const char* port);

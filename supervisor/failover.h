@@ -1,0 +1,18 @@
+#pragma once
+// The end of supervision: the interface taken out of service, and the failover request.
+#include <cstddef>
+#include <sys/types.h>
+
+#include "supervisor/link_info.h"
+
+// For each DHCP client pid file that exists (IPv4, then IPv6): kill that client and bring the
+// interface down. Reports nothing; results are not examined.
+void teardown_interface(const link_info& info);
+
+// Writes "exec /opt/vordane/bin/failover.sh IFNAME\n" to the event pipe; reports on stderr
+// when it could not be written whole.
+void cm_run_failover(const char* ifname);
+
+// Opens the event pipe (waiting for a reader), writes `line` in one call and closes it.
+// Returns what the write returned, or -1 with a message when the pipe cannot be opened.
+ssize_t write_event(const char* line, size_t len);

@@ -1,0 +1,38 @@
+// The entry point: start-up in order, supervision, then teardown and, on failover, the request.
+#include <csignal>
+#include <cstdio>
+
+#include "supervisor/command_line.h"
+#include "supervisor/cycle.h"
+#include "supervisor/failover.h"
+#include "supervisor/link_info.h"
+#include "supervisor/signals.h"
+
+namespace {
+
+constexpr int MIN_ARGC = 4;
+
+// Line buffering makes each address line reach a log file or pipe as it is printed.
+char stdout_buffer[BUFSIZ];
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    setvbuf(stdout, stdout_buffer, _IOLBF, sizeof stdout_buffer);
+    if (argc < MIN_ARGC) {
+        print_usage(argc > 0 ? argv[0] : "cellwatch");
+        return 1;
+    }
+    link_info info;
+    if (fill_link_info(info, argc, argv) != 0)
+        return 1;
+    install_signal(SIGINT, on_stop_signal);
+    install_signal(SIGTERM, on_stop_signal);
+
+    int outcome = run_cycle(info, argv[1]);
+    teardown_interface(info);
+    if (outcome == OUTCOME_FAILOVER)
+        cm_run_failover(info.ifname);
+    return 0;
+}

@@ -1,0 +1,212 @@
+// modemsim: an AT modem on a pseudo-terminal, driven by a scenario file.
+// Prints the slave's path first, logs every command on stderr, and serves until SIGTERM or the
+// scenario's "exit". The port may be opened and closed any number of times.
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "answer.h"
+#include "scenario.h"
+
+namespace {
+
+volatile sig_atomic_t stopping = 0;
+
+void on_stop(int)
+{
+    stopping = 1;
+}
+
+using clock_type = std::chrono::steady_clock;
+
+void log_line(const char* what, const std::string& text)
+{
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    time_t t = system_clock::to_time_t(now);
+    long ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    struct tm tm;
+    localtime_r(&t, &tm);
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c == '\r') shown += "\\r";
+        else if (c == '\n') shown += "\\n";
+        else if (c < 32 || c > 126) { char hex[8]; snprintf(hex, sizeof hex, "\\x%02x", c); shown += hex; }
+        else shown += static_cast<char>(c);
+    }
+    if (shown.size() > 200)
+        shown = shown.substr(0, 200) + "...(" + std::to_string(text.size()) + " bytes)";
+    fprintf(stderr, "%02d:%02d:%02d.%03ld %s %s\n", tm.tm_hour, tm.tm_min, tm.tm_sec, ms, what,
+            shown.c_str());
+}
+
+// The slave starts raw, so that whatever the program restores on close leaves no echo or line
+// editing that would turn the modem's answers back on itself.
+int open_master(std::string& slave_path)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return -1;
+    slave_path = ptsname(master);
+    int slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY);
+    if (slave < 0)
+        return -1;
+    struct termios tio;
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    close(slave);
+    return master;
+}
+
+struct simulator {
+    scenario plan;
+    modem_state state;
+    size_t next_trigger = 1;
+    long dialogues = 0;
+    bool port_open = false;
+    bool running = true;
+    clock_type::time_point start = clock_type::now();
+
+    void apply(const trigger& t)
+    {
+        for (const step& s : t.steps)
+            if (!apply_step(s, state)) {
+                log_line("--", "scenario ends");
+                running = false;
+            }
+    }
+
+    // Triggers fire in file order, each once its condition holds.
+    void fire_due()
+    {
+        while (running && next_trigger < plan.triggers.size()) {
+            const trigger& t = plan.triggers[next_trigger];
+            long elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               clock_type::now() - start).count();
+            bool due = t.kind == trigger::after_ms ? elapsed >= t.amount : dialogues > t.amount;
+            if (!due)
+                return;
+            ++next_trigger;
+            apply(t);
+        }
+    }
+
+    void handle(int master, const std::string& command)
+    {
+        if (!port_open) {
+            port_open = true;
+            ++dialogues;
+            log_line("--", "dialogue " + std::to_string(dialogues));
+            fire_due();
+            if (!running)
+                return;
+        }
+        log_line("<-", command);
+        for (const piece& p : answer_command(command, state)) {
+            log_line("->", p.bytes);
+            ssize_t n = write(master, p.bytes.data(), p.bytes.size());
+            (void)n;
+            if (p.delay_ms > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(p.delay_ms));
+        }
+    }
+
+    void closed()
+    {
+        if (port_open)
+            log_line("--", "port closed");
+        port_open = false;
+    }
+};
+
+int serve(simulator& sim, int master)
+{
+    std::string line;
+    char buf[4096];
+    while (sim.running && !stopping) {
+        sim.fire_due();
+        struct pollfd p = {master, POLLIN, 0};
+        int ready = poll(&p, 1, 50);
+        if (ready < 0 && errno != EINTR)
+            return 1;
+        if (ready <= 0)
+            continue;
+        ssize_t n = (p.revents & POLLIN) ? read(master, buf, sizeof buf) : -1;
+        if (n <= 0) {
+            // No slave has the port open: wait for the next open without spinning.
+            sim.closed();
+            line.clear();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        for (ssize_t i = 0; i < n && sim.running; ++i) {
+            if (buf[i] != '\r' && buf[i] != '\n') {
+                line += buf[i];
+                continue;
+            }
+            if (!line.empty())
+                sim.handle(master, line);
+            line.clear();
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const char* link = nullptr;
+    int arg = 1;
+    if (arg + 1 < argc && strcmp(argv[arg], "--link") == 0) {
+        link = argv[arg + 1];
+        arg += 2;
+    }
+    if (arg + 1 != argc) {
+        fprintf(stderr, "usage: %s [--link PATH] SCENARIO\n", argv[0]);
+        return 2;
+    }
+    simulator sim;
+    if (!load_scenario(argv[arg], sim.plan))
+        return 2;
+    sim.apply(sim.plan.triggers[0]);
+
+    std::string slave;
+    int master = open_master(slave);
+    if (master < 0) {
+        fprintf(stderr, "modemsim: cannot create a pseudo-terminal: %s\n", strerror(errno));
+        return 1;
+    }
+    if (link != nullptr) {
+        unlink(link);
+        if (symlink(slave.c_str(), link) != 0) {
+            fprintf(stderr, "modemsim: cannot link %s: %s\n", link, strerror(errno));
+            return 1;
+        }
+    }
+    printf("%s\n", slave.c_str());
+    fflush(stdout);
+
+    struct sigaction act = {};
+    act.sa_handler = on_stop;
+    sigaction(SIGTERM, &act, nullptr);
+    sigaction(SIGINT, &act, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    log_line("--", "serving " + slave + " as a " + sim.state.family + " modem");
+    int status = serve(sim, master);
+    close(master);
+    if (link != nullptr)
+        unlink(link);
+    return status;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// A modemsim scenario: the modem's state and its quirks, and the changes that come later.
+#include <map>
+#include <string>
+#include <vector>
+
+enum class address_format { standard, nospace, unquoted, percontext, dotted_ipv6 };
+
+struct modem_state {
+    std::string family = "generic"; // generic, altair, ericsson, marvell
+    bool echo = true;
+    std::string attach = "1";       // the status text as sent
+    bool attach_command_attaches = true;
+    std::string ipv4;               // empty: none
+    std::string ipv6;
+    int cid = 1;
+    address_format format = address_format::standard;
+    std::string unsolicited_before_echo;
+    std::string unsolicited_before_answer;
+    int split_ms = -1;              // -1: final OK in one piece
+    bool silent = false;
+    std::vector<std::string> ignored;
+    std::map<std::string, std::string> fixed_answers;
+    size_t noise = 0;
+    size_t flood = 0;
+};
+
+// One scenario line, applied to the state when its trigger comes.
+struct step {
+    int line = 0;
+    std::string keyword;
+    std::vector<std::string> args; // the rest of the line, split on blanks; `text` unsplit
+    std::string text;
+};
+
+struct trigger {
+    enum kind_t { at_start, after_dialogues, after_ms } kind = at_start;
+    long amount = 0;
+    std::vector<step> steps;
+};
+
+struct scenario {
+    std::vector<trigger> triggers; // the first one is at_start
+};
+
+// Reads `path`; on a bad file prints "modemsim: PATH:LINE: problem" and returns false.
+bool load_scenario(const char* path, scenario& out);
+
+// Applies one step; returns false when the step is "exit".
+bool apply_step(const step& s, modem_state& state);
