@@ -66,6 +66,10 @@ int open_port(const char* path, unsigned speed)
     port_tio.c_cc[VMIN] = 0;
     port_tio.c_cc[VTIME] = 0;
     tcsetattr(fd, TCSANOW, &port_tio);
+    // Whatever waits in the tty belongs to an earlier dialogue, typically the answer to an
+    // attach command that is never read. Left there, it would be taken as the answer to this
+    // dialogue's first command, and every answer after it would be one behind.
+    tcflush(fd, TCIFLUSH);
     return fd;
 }
 

@@ -6,7 +6,8 @@
 extern struct termios saved_tio;
 extern struct termios port_tio;
 
-// Opens `path` read-write, exclusively, blocking, raw 8N1 at `speed` bits per second.
+// Opens `path` read-write, exclusively, blocking, raw 8N1 at `speed` bits per second, and
+// discards input left over from an earlier dialogue.
 // Returns the descriptor, or -1 with "errno(text)" on stderr when the open fails. Failures of the
 // settings calls after a successful open are not reported.
 int open_port(const char* path, unsigned speed);

@@ -27,6 +27,18 @@ bool is_ifname_char(char c)
            c == '.' || c == '-' || c == '_';
 }
 
+// The refused name as it may be shown: control and non-ASCII bytes become '?', so the message
+// stays one line whatever the argument holds, and a long argument is cut.
+void make_printable(const char* in, char (&out)[40])
+{
+    size_t n = 0;
+    for (; n < sizeof out - 1 && in[n] != '\0'; ++n) {
+        unsigned char c = static_cast<unsigned char>(in[n]);
+        out[n] = c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
+    }
+    out[n] = '\0';
+}
+
 } // namespace
 
 uint32_t modem_type_of(const char* type)
@@ -44,15 +56,17 @@ int check_ifname(const char* iface)
         fprintf(stderr, "IFACE is empty: give the name of the modem's network interface\n");
         return -1;
     }
+    char shown[40];
+    make_printable(iface, shown);
     if (len > IFNAME_MAX) {
-        fprintf(stderr, "IFACE \"%s\" is longer than %zu characters\n", iface, IFNAME_MAX);
+        fprintf(stderr, "IFACE \"%s\" is longer than %zu characters\n", shown, IFNAME_MAX);
         return -1;
     }
     for (size_t i = 0; i < len; ++i) {
         if (!is_ifname_char(iface[i])) {
             fprintf(stderr,
                     "IFACE \"%s\" holds a character other than letters, digits, '.', '-' and '_'\n",
-                    iface);
+                    shown);
             return -1;
         }
     }

@@ -132,6 +132,8 @@ std::vector<piece> answer_command(const std::string& command, modem_state& st)
     std::vector<piece> out;
     if (st.silent || std::find(st.ignored.begin(), st.ignored.end(), command) != st.ignored.end())
         return out;
+    if (st.delay_ms > 0)
+        out.push_back({"", st.delay_ms});
     if (!st.unsolicited_before_echo.empty())
         out.push_back({CRLF + st.unsolicited_before_echo + CRLF});
     if (st.echo)

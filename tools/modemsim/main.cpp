@@ -101,9 +101,21 @@ struct simulator {
         }
     }
 
+    std::string previous;
+
+    // A dialogue begins at the first command after the port was reopened, or at a probe that
+    // follows any other command: a program that closes and reopens at once may never let the
+    // close be seen, but every dialogue starts with its probe.
+    bool begins_dialogue(const std::string& command) const
+    {
+        return !port_open || (command == "AT" && previous != "AT");
+    }
+
     void handle(int master, const std::string& command)
     {
-        if (!port_open) {
+        bool begins = begins_dialogue(command);
+        previous = command;
+        if (begins) {
             port_open = true;
             ++dialogues;
             log_line("--", "dialogue " + std::to_string(dialogues));
@@ -113,12 +125,16 @@ struct simulator {
         }
         log_line("<-", command);
         for (const piece& p : answer_command(command, state)) {
-            log_line("->", p.bytes);
-            ssize_t n = write(master, p.bytes.data(), p.bytes.size());
-            (void)n;
+            if (!p.bytes.empty()) {
+                ssize_t n = write(master, p.bytes.data(), p.bytes.size());
+                (void)n;
+                log_line("->", p.bytes);
+            }
             if (p.delay_ms > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(p.delay_ms));
         }
+        // Lets a watcher know that everything this command gets has been written.
+        log_line("..", "answered " + command);
     }
 
     void closed()

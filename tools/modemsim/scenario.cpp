@@ -114,7 +114,8 @@ std::string check_step(const step& s)
             problem = "'attach-command' takes attaches or ignored";
     } else if (s.keyword == "ipv4" || s.keyword == "ipv6" || s.keyword == "ignore") {
         need(1);
-    } else if (s.keyword == "cid" || s.keyword == "noise" || s.keyword == "flood") {
+    } else if (s.keyword == "cid" || s.keyword == "noise" || s.keyword == "flood" ||
+               s.keyword == "delay") {
         if (need(1) && !parse_count(a[0], n))
             problem = "'" + s.keyword + "' takes a whole number";
     } else if (s.keyword == "split") {
@@ -217,6 +218,7 @@ bool apply_step(const step& s, modem_state& st)
     else if (s.keyword == "cid") st.cid = atoi(a[0].c_str());
     else if (s.keyword == "noise") st.noise = strtoul(a[0].c_str(), nullptr, 10);
     else if (s.keyword == "flood") st.flood = strtoul(a[0].c_str(), nullptr, 10);
+    else if (s.keyword == "delay") st.delay_ms = atoi(a[0].c_str());
     else if (s.keyword == "split") st.split_ms = a[0] == "off" ? -1 : atoi(a[0].c_str());
     else if (s.keyword == "format") st.format = FORMATS.at(a[0]);
     else if (s.keyword == "unsolicited") {

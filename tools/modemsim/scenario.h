@@ -18,6 +18,7 @@ struct modem_state {
     std::string unsolicited_before_echo;
     std::string unsolicited_before_answer;
     int split_ms = -1;              // -1: final OK in one piece
+    int delay_ms = 0;               // pause before answering each command
     bool silent = false;
     std::vector<std::string> ignored;
     std::map<std::string, std::string> fixed_answers;

@@ -1,0 +1,352 @@
+// Test helpers over real descriptors and processes.
+#include "support.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <pty.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+const char* const CELLWATCH = CELLWATCH_BIN;
+const char* const MODEMSIM = MODEMSIM_BIN;
+
+temp_dir::temp_dir()
+{
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/cellwatch-test.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr)
+        abort();
+    path = buf.data();
+}
+
+temp_dir::~temp_dir()
+{
+    std::string cmd = "rm -rf '" + path + "'";
+    int rc = system(cmd.c_str());
+    (void)rc;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& text, mode_t mode)
+{
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    chmod(path.c_str(), mode);
+}
+
+bool file_exists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+bool sleeping(pid_t pid)
+{
+    std::string wchan = read_file("/proc/" + std::to_string(pid) + "/wchan");
+    return wchan.find("nanosleep") != std::string::npos;
+}
+
+std::string repeat_text(const std::string& text, size_t times)
+{
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+size_t count_of(const std::string& text, const std::string& needle)
+{
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+pty_pair::pty_pair()
+{
+    char name[128];
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        abort();
+    slave_path = name;
+    struct termios tio;
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+}
+
+pty_pair::~pty_pair()
+{
+    close_master();
+    if (slave >= 0)
+        close(slave);
+}
+
+void pty_pair::close_master()
+{
+    if (master >= 0)
+        close(master);
+    master = -1;
+}
+
+fd_capture::fd_capture(int fd) : fd_(fd), saved_(dup(fd)), path_(dir_.path + "/captured")
+{
+    fflush(nullptr);
+    int file = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, fd);
+    close(file);
+}
+
+fd_capture::~fd_capture()
+{
+    fflush(nullptr);
+    dup2(saved_, fd_);
+    close(saved_);
+}
+
+std::string fd_capture::text()
+{
+    fflush(nullptr);
+    return read_file(path_);
+}
+
+modem_sim::modem_sim(const std::string& scenario_text, const std::string& link)
+{
+    std::string scenario = dir_.path + "/scenario";
+    write_file(scenario, scenario_text);
+    std::string out = dir_.path + "/out", err = dir_.path + "/log";
+    pid_ = fork();
+    if (pid_ == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (link.empty())
+            execl(MODEMSIM, MODEMSIM, scenario.c_str(), (char*)nullptr);
+        else
+            execl(MODEMSIM, MODEMSIM, "--link", link.c_str(), scenario.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    wait_until([&] { return read_file(out).find('\n') != std::string::npos; },
+               std::chrono::seconds(5));
+    std::string first = read_file(out);
+    port_ = first.substr(0, first.find('\n'));
+}
+
+modem_sim::~modem_sim()
+{
+    stop();
+}
+
+std::string modem_sim::log()
+{
+    return read_file(dir_.path + "/log");
+}
+
+std::vector<std::string> modem_sim::commands()
+{
+    std::vector<std::string> out;
+    std::istringstream in(log());
+    for (std::string line; std::getline(in, line);) {
+        size_t at = line.find(" <- ");
+        if (at != std::string::npos)
+            out.push_back(line.substr(at + 4));
+    }
+    return out;
+}
+
+int modem_sim::dialogues()
+{
+    int n = 0;
+    std::istringstream in(log());
+    for (std::string line; std::getline(in, line);)
+        n += line.find(" -- dialogue ") != std::string::npos;
+    return n;
+}
+
+bool modem_sim::answered()
+{
+    std::string text = log();
+    return count_of(text, " <- ") == count_of(text, " .. answered ");
+}
+
+bool modem_sim::wait_answered()
+{
+    return wait_until([&] { return answered(); }, std::chrono::seconds(5));
+}
+
+int modem_sim::stop()
+{
+    if (pid_ <= 0)
+        return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+namespace {
+
+const char STUB[] = "#!/bin/sh\necho \"%s $*\" >> '%s/calls.log'\n";
+
+void write_stub(const std::string& path, const std::string& name, const std::string& root)
+{
+    char text[512];
+    snprintf(text, sizeof text, STUB, name.c_str(), root.c_str());
+    write_file(path, text, 0755);
+}
+
+bool write_proc(const char* path, const std::string& text)
+{
+    int fd = open(path, O_WRONLY);
+    if (fd < 0)
+        return false;
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return ok;
+}
+
+std::string mount_error(const char* what)
+{
+    return std::string(what) + ": " + strerror(errno);
+}
+
+} // namespace
+
+sandbox_root::sandbox_root()
+{
+    mkdir(path("run").c_str(), 0755);
+    mkdir(path("run/lock").c_str(), 0755);
+    mkdir(path("bin").c_str(), 0755);
+    for (const char* script : {"4dhcp.sh", "6dhcp.sh", "failover.sh"})
+        write_stub(path(std::string("bin/") + script), script, dir.path);
+    write_stub(path("ifconfig"), "ifconfig", dir.path);
+}
+
+std::string sandbox_root::calls() const
+{
+    return read_file(path("calls.log"));
+}
+
+std::string enter_sandbox(const sandbox_root& root)
+{
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (uid == 0) {
+        if (unshare(CLONE_NEWNS) != 0)
+            return mount_error("unshare(CLONE_NEWNS)");
+    } else {
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            return mount_error("unshare(CLONE_NEWUSER|CLONE_NEWNS)");
+        write_proc("/proc/self/setgroups", "deny");
+        if (!write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+            return mount_error("writing the id maps");
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return mount_error("making / private");
+    if (mount(root.path("run").c_str(), "/run", nullptr, MS_BIND, nullptr) != 0)
+        return mount_error("binding /run");
+    if (mount("cellwatch-opt", "/opt", "tmpfs", 0, "mode=0755") != 0)
+        return mount_error("tmpfs on /opt");
+    mkdir("/opt/vordane", 0755);
+    mkdir("/opt/vordane/bin", 0755);
+    if (mount(root.path("bin").c_str(), "/opt/vordane/bin", nullptr, MS_BIND, nullptr) != 0)
+        return mount_error("binding /opt/vordane/bin");
+    if (mount(root.path("ifconfig").c_str(), "/sbin/ifconfig", nullptr, MS_BIND, nullptr) != 0)
+        return mount_error("binding /sbin/ifconfig");
+    return "";
+}
+
+child::child(const std::vector<std::string>& argv, const sandbox_root* root)
+{
+    std::vector<std::string> paths = {dir_.path + "/fd0", dir_.path + "/out", dir_.path + "/err"};
+    pid_ = fork();
+    if (pid_ != 0)
+        return;
+    for (int fd = 0; fd < 3; ++fd) {
+        int f = open(paths[fd].c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        dup2(f, fd);
+        close(f);
+    }
+    if (root != nullptr) {
+        std::string why = enter_sandbox(*root);
+        if (!why.empty()) {
+            fprintf(stderr, "sandbox: %s\n", why.c_str());
+            _exit(126);
+        }
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+child::~child()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::string child::err() const
+{
+    return read_file(dir_.path + "/err");
+}
+
+void child::signal(int signo)
+{
+    if (pid_ > 0)
+        kill(pid_, signo);
+}
+
+bool child::wait(run_result& result, std::chrono::milliseconds timeout)
+{
+    int status = 0;
+    bool ended = wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+    if (!ended) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.fd0 = read_file(dir_.path + "/fd0");
+    result.out = read_file(dir_.path + "/out");
+    result.err = read_file(dir_.path + "/err");
+    return ended;
+}

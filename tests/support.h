@@ -1,0 +1,113 @@
+#pragma once
+// Helpers shared by the tests: real descriptors, real processes, a real mount namespace.
+#include <chrono>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+struct temp_dir {
+    std::string path;
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text, mode_t mode = 0644);
+bool file_exists(const std::string& path);
+
+// `text` repeated `times` times, and how often `needle` stands in `text`.
+std::string repeat_text(const std::string& text, size_t times);
+size_t count_of(const std::string& text, const std::string& needle);
+
+// Polls `done` every 10 ms until it holds or `timeout` passes; returns its last value.
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+// A pseudo-terminal pair; both ends closed on destruction unless released.
+struct pty_pair {
+    int master = -1;
+    int slave = -1;
+    std::string slave_path;
+    pty_pair();
+    ~pty_pair();
+    void close_master();
+};
+
+// Sends descriptor `fd` into a file while alive; text() reads what has arrived so far.
+class fd_capture {
+public:
+    explicit fd_capture(int fd);
+    ~fd_capture();
+    std::string text();
+
+private:
+    int fd_;
+    int saved_;
+    temp_dir dir_;
+    std::string path_;
+};
+
+// modemsim on its own pty, started from a scenario text.
+class modem_sim {
+public:
+    explicit modem_sim(const std::string& scenario_text, const std::string& link = "");
+    ~modem_sim();
+    const std::string& port() const { return port_; }
+    std::string log();
+    std::vector<std::string> commands();  // every command received, in order
+    int dialogues();                      // dialogues begun so far
+    bool answered();                      // every command received has had its answer written
+    bool wait_answered();                 // waits for answered(), at most 5 seconds
+    int stop();                           // SIGTERM, then the exit status
+
+private:
+    temp_dir dir_;
+    pid_t pid_ = -1;
+    std::string port_;
+};
+
+// A directory laid out for tools/sandbox.sh-style namespaces: run/ (with lock/), bin/ with the
+// DHCP and failover scripts, and ifconfig, all stubs that append their command line to
+// calls.log.
+struct sandbox_root {
+    temp_dir dir;
+    sandbox_root();
+    std::string path(const std::string& relative) const { return dir.path + "/" + relative; }
+    std::string calls() const;
+};
+
+// Puts the calling process into a private mount namespace with `root` over the fixed paths.
+// Returns "" on success, or why it could not (for a skip).
+std::string enter_sandbox(const sandbox_root& root);
+
+// The result of a finished process.
+struct run_result {
+    int status = -1;        // exit status, or 128 + signal
+    std::string out, err, fd0;
+};
+
+// A child process with its standard descriptors captured to files.
+class child {
+public:
+    // Runs argv; when `root` is given, inside a sandbox over it.
+    child(const std::vector<std::string>& argv, const sandbox_root* root = nullptr);
+    ~child();
+    pid_t pid() const { return pid_; }
+    std::string err() const;
+    void signal(int signo);
+    // Waits at most `timeout`; false when it did not end (it is then killed).
+    bool wait(run_result& result, std::chrono::milliseconds timeout);
+
+private:
+    temp_dir dir_;
+    pid_t pid_ = -1;
+};
+
+// True while process `pid` sleeps in nanosleep: the program's pauses, and nothing else it does.
+bool sleeping(pid_t pid);
+
+extern const char* const CELLWATCH;
+extern const char* const MODEMSIM;

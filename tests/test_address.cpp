@@ -1,0 +1,82 @@
+// The address token rule and the two converters, table-driven.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstring>
+
+#include "modem/address.h"
+#include "support.h"
+
+namespace {
+
+struct ipv4_case {
+    const char* text;
+    const char* printed;   // what stdout must show, "" for nothing
+    const char* address;   // dotted address expected, nullptr for 0
+};
+
+TEST(ParseIpv4, TokenRuleAndResult)
+{
+    const ipv4_case cases[] = {
+        {"\"10.64.2.17\"\r\n", " IPv4 - 10.64.2.17 = 285360138\n", "10.64.2.17"},
+        {"10.64.2.17,255.255.255.0", " IPv4 - 10.64.2.17 = 285360138\n", "10.64.2.17"},
+        {"  10.26.255.38\r\n\r\nOK", " IPv4 - 10.26.255.38 = 654252554\n", "10.26.255.38"},
+        {"x10.0.0.1\ty", " IPv4 - 10.0.0.1 = 16777226\n", "10.0.0.1"},
+        {"\"0.0.0.0\"", " IPv4 - 0.0.0.0 = 0\n", nullptr},
+        {"\"10.0.0.300\"", " IPv4 - 10.0.0.300 = 0\n", nullptr},
+        {"1.2.3.4\x0b" "5", " IPv4 - 1.2.3.4 = 67305985\n", "1.2.3.4"},
+        {"no digits here", "", nullptr},
+        {"", "", nullptr},
+    };
+    for (const ipv4_case& c : cases) {
+        fd_capture out(1);
+        uint32_t got = parse_ipv4(c.text);
+        EXPECT_EQ(got, c.address ? inet_addr(c.address) : 0u) << c.text;
+        EXPECT_EQ(out.text(), c.printed) << c.text;
+    }
+}
+
+TEST(ParseIpv4, LongRunOfDigitsIsCutAt127)
+{
+    std::string digits(200, '7');
+    fd_capture out(1);
+    EXPECT_EQ(parse_ipv4(digits.c_str()), 0u);
+    EXPECT_EQ(out.text(), " IPv4 - " + std::string(127, '7') + " = 0\n");
+}
+
+struct ipv6_case {
+    const char* text;
+    int result;
+    const char* token;     // printed token, and the address expected when result is 0
+};
+
+TEST(ParseIpv6, TokenRuleAndResult)
+{
+    const ipv6_case cases[] = {
+        {"\"2a00:db8::1\"\r\n", 0, "2a00:db8::1"},
+        {"fe80::1", 0, "80::1"},
+        {"1,\"2a00:db8::2\"", -1, nullptr},
+        {"2001:db8::5 trailing", 0, "2001:db8::5"},
+        {"\"1\"", -1, nullptr},
+        {"10.64.2.17", -1, nullptr},
+        {"abc:def::", -1, nullptr},
+    };
+    for (const ipv6_case& c : cases) {
+        uint8_t out_addr[16];
+        memset(out_addr, 0xEE, sizeof out_addr);
+        fd_capture out(1);
+        EXPECT_EQ(parse_ipv6(c.text, out_addr), c.result) << c.text;
+        if (c.result == 0) {
+            uint8_t expected[16];
+            ASSERT_EQ(inet_pton(AF_INET6, c.token, expected), 1);
+            EXPECT_EQ(memcmp(out_addr, expected, 16), 0) << c.text;
+            EXPECT_EQ(out.text(), std::string(" IPv6 - ") + c.token + "\n");
+        } else {
+            EXPECT_EQ(out.text(), "") << c.text;
+            for (uint8_t b : out_addr)
+                EXPECT_EQ(b, 0xEE) << "output changed for " << c.text;
+        }
+    }
+}
+
+} // namespace

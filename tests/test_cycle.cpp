@@ -1,0 +1,270 @@
+// The supervision cycle with the pauses replaced: score rules, lock polling, stop signals and
+// the DHCP script, all without real waiting. Runs in a private mount namespace, so the fixed
+// paths are the test's own.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fake_pause.h"
+#include "modem/modem.h"
+#include "supervisor/cycle.h"
+#include "support.h"
+
+namespace {
+
+using pauses = std::vector<unsigned>;
+
+struct step_case {
+    const char* name;
+    std::vector<std::pair<int, int>> results; // (result, attached) per check
+    size_t ends_after;                        // checks until failover; 0: never
+};
+
+TEST(ScoreResult, ThresholdExamples)
+{
+    const int NA = 0, AT = 1;
+    const step_case cases[] = {
+        {"three modem failures", {{CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT},
+                                  {CHECK_MODEM_FAILED, AT}}, 3},
+        {"eleven not attached", std::vector<std::pair<int, int>>(11, {CHECK_OK, NA}), 11},
+        {"ten not attached", std::vector<std::pair<int, int>>(10, {CHECK_OK, NA}), 0},
+        {"two failures then three not attached",
+         {{CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT}, {CHECK_OK, NA}, {CHECK_OK, NA},
+          {CHECK_OK, NA}}, 5},
+        {"healthy check starts again",
+         {{CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT}, {CHECK_OK, AT},
+          {CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT}}, 0},
+        {"address change starts again",
+         {{CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT}, {CHECK_NEW_ADDRESS, AT},
+          {CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT}}, 0},
+        {"lost at once", {{CHECK_LOST, NA}}, 1},
+        {"ports that never open", std::vector<std::pair<int, int>>(100, {CHECK_NO_PORT, NA}), 0},
+        {"no port does not reset", {{CHECK_MODEM_FAILED, AT}, {CHECK_MODEM_FAILED, AT},
+                                    {CHECK_NO_PORT, NA}, {CHECK_MODEM_FAILED, AT}}, 4},
+    };
+    for (const step_case& c : cases) {
+        int score = 0;
+        size_t ended = 0;
+        for (size_t i = 0; i < c.results.size() && ended == 0; ++i)
+            if (score_result(c.results[i].first, c.results[i].second, score) == OUTCOME_FAILOVER)
+                ended = i + 1;
+        EXPECT_EQ(ended, c.ends_after) << c.name << " (score " << score << ")";
+    }
+}
+
+class Cycle : public ::testing::Test {
+protected:
+    sandbox_root root;
+    link_info info{};
+
+    void SetUp() override
+    {
+        std::string why = enter_sandbox(root);
+        if (!why.empty())
+            GTEST_SKIP() << "no private mount namespace: " << why;
+        strcpy(info.ifname, "wwan0");
+        pauses_taken.clear();
+        on_pause = nullptr;
+        stop_requested = 0;
+    }
+
+    modem_sim* sim_ = nullptr;
+    std::function<void(unsigned, size_t)> test_hook;
+
+    // The real pauses give the modem time to answer what was left unread (the attach
+    // command); without them, each pause waits for the simulator instead.
+    void watch(modem_sim& sim)
+    {
+        sim_ = &sim;
+    }
+
+    void install_hook()
+    {
+        on_pause = [this](unsigned seconds, size_t index) {
+            if (sim_ != nullptr) {
+                EXPECT_TRUE(sim_->wait_answered());
+            }
+            if (test_hook)
+                test_hook(seconds, index);
+        };
+    }
+
+    // Raises the stop flag at the pause with index `at`.
+    void stop_at(size_t at)
+    {
+        test_hook = [at](unsigned, size_t index) {
+            if (index == at)
+                stop_requested = 1;
+        };
+    }
+
+    int run(const std::string& port, std::string* err_text = nullptr)
+    {
+        install_hook();
+        fd_capture out(1);
+        fd_capture err(2);
+        int outcome = run_cycle(info, port.c_str());
+        if (err_text != nullptr)
+            *err_text = err.text();
+        return outcome;
+    }
+};
+
+pauses repeat(pauses unit, size_t times, pauses tail)
+{
+    pauses out;
+    for (size_t i = 0; i < times; ++i)
+        out.insert(out.end(), unit.begin(), unit.end());
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+TEST_F(Cycle, ThreeModemFailuresEndInFailoverAfterTheThird)
+{
+    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\n");
+    EXPECT_EQ(run(sim.port()), OUTCOME_FAILOVER);
+    EXPECT_EQ(pauses_taken, (pauses{1, 10, 1, 10, 1}));
+    EXPECT_EQ(sim.dialogues(), 3);
+    EXPECT_FALSE(file_exists("/var/lock/failover"));
+}
+
+TEST_F(Cycle, ElevenNotAttachedChecksEndInFailover)
+{
+    modem_sim sim("attach 0\nattach-command ignored\n");
+    watch(sim);
+    EXPECT_EQ(run(sim.port()), OUTCOME_FAILOVER);
+    EXPECT_EQ(pauses_taken, repeat({1, 10}, 10, {1}));
+    EXPECT_EQ(sim.dialogues(), 11);
+}
+
+TEST_F(Cycle, TwoFailuresThenThreeNotAttachedEndInFailover)
+{
+    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\nafter 2 dialogues\n"
+                  "answer AT+CGATT? default\nattach 0\nattach-command ignored\n");
+    watch(sim);
+    EXPECT_EQ(run(sim.port()), OUTCOME_FAILOVER);
+    EXPECT_EQ(sim.dialogues(), 5);
+}
+
+TEST_F(Cycle, HealthyCheckInBetweenStartsTheCountAgain)
+{
+    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\n"
+                  "after 2 dialogues\nanswer AT+CGATT? default\nipv4 10.1.1.1\n"
+                  "after 3 dialogues\nanswer AT+CGATT? \\r\\nERROR\\r\\n\n");
+    EXPECT_EQ(run(sim.port()), OUTCOME_FAILOVER);
+    EXPECT_EQ(sim.dialogues(), 6) << "2 failures, a healthy check, then 3 failures";
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n");
+}
+
+TEST_F(Cycle, LostLinkEndsAtOnceWithoutTheTenSecondPause)
+{
+    modem_sim sim("attach 2\n");
+    EXPECT_EQ(run(sim.port()), OUTCOME_FAILOVER);
+    EXPECT_EQ(pauses_taken, (pauses{1}));
+}
+
+TEST_F(Cycle, StopDuringTheTenSecondPauseEndsBeforeTheNextAttempt)
+{
+    modem_sim sim("ipv4 10.64.2.17\n");
+    stop_at(1);
+    EXPECT_EQ(run(sim.port()), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, (pauses{1, 10}));
+}
+
+TEST_F(Cycle, StopDuringTheOneSecondPauseLetsTheCycleFinish)
+{
+    modem_sim healthy("ipv4 10.64.2.17\n");
+    stop_at(0);
+    EXPECT_EQ(run(healthy.port()), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, (pauses{1, 10}));
+    EXPECT_EQ(healthy.dialogues(), 1);
+
+    pauses_taken.clear();
+    stop_requested = 0;
+    modem_sim lost("attach 2\n");
+    stop_at(0);
+    EXPECT_EQ(run(lost.port()), OUTCOME_FAILOVER) << "the cycle's own end comes first";
+}
+
+TEST_F(Cycle, HeldLockKeepsTheCycleOffThePortUntilItGoes)
+{
+    modem_sim sim("ipv4 10.64.2.17\n");
+    write_file("/var/lock/failover", "");
+    test_hook = [&](unsigned, size_t index) {
+        if (index == 3) {
+            EXPECT_EQ(sim.dialogues(), 0) << "port touched while the lock was held";
+            unlink("/var/lock/failover");
+        }
+        if (index == 4)
+            stop_requested = 1;
+    };
+    EXPECT_EQ(run(sim.port()), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, (pauses{1, 1, 1, 1, 10}));
+    EXPECT_EQ(sim.dialogues(), 1);
+}
+
+TEST_F(Cycle, StopIsHonouredWhileTheLockIsHeld)
+{
+    write_file("/var/lock/failover", "");
+    stop_at(5);
+    EXPECT_EQ(run("/nonexistent"), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, pauses(6, 1));
+    EXPECT_TRUE(file_exists("/var/lock/failover")) << "someone else's lock is left alone";
+}
+
+TEST_F(Cycle, MissingLockDirectoryOrPlantedSymlinkMeansPollingOnly)
+{
+    ASSERT_EQ(rmdir("/run/lock"), 0);
+    stop_at(4);
+    std::string err;
+    EXPECT_EQ(run("/nonexistent", &err), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, pauses(5, 1));
+    EXPECT_EQ(err, "") << "no port was tried";
+
+    mkdir("/run/lock", 0755);
+    ASSERT_EQ(symlink("/run/planted", "/run/lock/failover"), 0);
+    pauses_taken.clear();
+    stop_requested = 0;
+    stop_at(2);
+    EXPECT_EQ(run("/nonexistent"), OUTCOME_STOP);
+    EXPECT_FALSE(file_exists("/run/planted")) << "the lock followed a symlink";
+}
+
+TEST_F(Cycle, PortThatNeverOpensCostsNothing)
+{
+    stop_at(59);
+    std::string err;
+    EXPECT_EQ(run("/nonexistent/ttyUSB1", &err), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, repeat({1, 10}, 30, {}));
+    EXPECT_EQ(err, repeat_text("2(No such file or directory)\n", 30));
+    EXPECT_FALSE(file_exists("/var/lock/failover"));
+}
+
+TEST_F(Cycle, AddressChangeRunsTheDhcpScriptOncePerChange)
+{
+    modem_sim sim("ipv4 10.64.2.17\nafter 2 dialogues\nipv4 10.64.9.200\n");
+    stop_at(7);
+    std::string err;
+    EXPECT_EQ(run(sim.port(), &err), OUTCOME_STOP);
+    EXPECT_EQ(sim.dialogues(), 4);
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n4dhcp.sh wwan0\n");
+    EXPECT_EQ(count_of(err, "/opt/vordane/bin/4dhcp.sh wwan0READ "), 2u) << err;
+    EXPECT_EQ(info.ipv4_addr, inet_addr("10.64.9.200"));
+}
+
+TEST_F(Cycle, Ipv6AddressChangeRunsTheIpv6Script)
+{
+    info.modem_type = MODEM_MARVELL;
+    info.use_ipv6 = 1;
+    modem_sim sim("family marvell\nipv6 2a00:db8::1\nafter 1 dialogues\nipv6 none\n");
+    stop_at(5);
+    EXPECT_EQ(run(sim.port()), OUTCOME_STOP);
+    EXPECT_EQ(root.calls(), "6dhcp.sh wwan0\n6dhcp.sh wwan0\n")
+        << "the address, then its loss to none";
+}
+
+} // namespace

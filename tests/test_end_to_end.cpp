@@ -1,0 +1,247 @@
+// The real cellwatch against modemsim, in a private mount namespace: what runs, what reaches
+// the event pipe, and what is printed where. These wait on real cycles, so they are few.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string HEALTHY = "family generic\nattach 1\nipv4 10.64.2.17\n";
+const std::string REQUEST = "exec /opt/vordane/bin/failover.sh wwan0\n";
+const std::string LOCK = "run/lock/failover";
+
+class EndToEnd : public ::testing::Test {
+protected:
+    sandbox_root root;
+    int pipe_reader = -1;
+
+    void SetUp() override
+    {
+        // The probe is the same namespace the program will run in.
+        child probe({"/bin/true"}, &root);
+        run_result r;
+        probe.wait(r, 10s);
+        if (r.status != 0)
+            GTEST_SKIP() << "no private mount namespace here: " << r.err;
+    }
+
+    void TearDown() override
+    {
+        if (pipe_reader >= 0)
+            close(pipe_reader);
+    }
+
+    // The stand-in event daemon: holds the read end so the program's open does not wait.
+    void open_event_pipe()
+    {
+        std::string fifo = root.path("run/.neventpipe");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        pipe_reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(pipe_reader, 0);
+    }
+
+    // Every read the daemon gets, one string each.
+    std::vector<std::string> pipe_reads()
+    {
+        std::vector<std::string> reads;
+        char buf[512];
+        for (ssize_t n; (n = read(pipe_reader, buf, sizeof buf)) > 0;)
+            reads.emplace_back(buf, static_cast<size_t>(n));
+        return reads;
+    }
+
+    child start(const modem_sim& sim, const std::string& type = "generic",
+                const std::string& extra = "")
+    {
+        std::vector<std::string> argv = {CELLWATCH, sim.port(), type, "wwan0"};
+        if (!extra.empty())
+            argv.push_back(extra);
+        return child(argv, &root);
+    }
+
+    // The program is in its 10-second pause once `commands` have been answered, the lock is
+    // gone again and it sleeps. A signal sent earlier would let that pause run in full.
+    bool wait_for_pause(modem_sim& sim, size_t commands, const child& cw)
+    {
+        return wait_until([&] {
+            return sim.commands().size() >= commands && !file_exists(root.path(LOCK)) &&
+                   sleeping(cw.pid());
+        }, 30s);
+    }
+};
+
+std::string dialogue_err(const std::string& address)
+{
+    return "READ AT\r\r\nOK\r\n"
+           "READ AT+CGATT?\r\r\n+CGATT: 1\r\n\r\nOK\r\n"
+           "READ AT+CGPADDR\r\r\n+CGPADDR: 1,\"" + address + "\"\r\n\r\nOK\r\n";
+}
+
+TEST_F(EndToEnd, NewAddressRunsDhcpOnceAndSigtermInThePauseStopsAtOnce)
+{
+    open_event_pipe();
+    modem_sim sim(HEALTHY);
+    child cw = start(sim);
+    ASSERT_TRUE(wait_for_pause(sim, 6, cw)) << cw.err();
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 5s)) << "SIGTERM did not cut the 10-second pause short";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n");
+    EXPECT_EQ(r.out, repeat_text(" IPv4 - 10.64.2.17 = 285360138\n", 2));
+    EXPECT_EQ(r.err, dialogue_err("10.64.2.17") + "/opt/vordane/bin/4dhcp.sh wwan0" +
+                         dialogue_err("10.64.2.17"));
+    EXPECT_EQ(r.fd0, repeat_text("AT\rAT+CGATT?\rAT+CGPADDR\r", 2));
+    EXPECT_TRUE(pipe_reads().empty()) << "a stop must not ask for failover";
+}
+
+struct pid_case {
+    const char* name;
+    bool ipv4, ipv6;
+    const char* calls;
+};
+
+TEST_F(EndToEnd, LostLinkTearsDownByPidFilesAndWritesOneWholeRequest)
+{
+    const pid_case cases[] = {
+        {"none", false, false, ""},
+        {"ipv4", true, false, "ifconfig wwan0 0.0.0.0 down\n"},
+        {"ipv6", false, true, "ifconfig wwan0 down\n"},
+        {"both", true, true, "ifconfig wwan0 0.0.0.0 down\nifconfig wwan0 down\n"},
+    };
+    open_event_pipe();
+    for (const pid_case& c : cases) {
+        unlink(root.path("calls.log").c_str());
+        std::vector<pid_t> clients;
+        for (auto [wanted, file] : {std::pair{c.ipv4, "run/dhcp.wwan0.pid"},
+                                    std::pair{c.ipv6, "run/dhcp6.wwan0.pid"}}) {
+            unlink(root.path(file).c_str());
+            if (!wanted)
+                continue;
+            pid_t client = fork();
+            if (client == 0) {
+                execl("/bin/sleep", "sleep", "60", (char*)nullptr);
+                _exit(127);
+            }
+            clients.push_back(client);
+            write_file(root.path(file), std::to_string(client) + "\n");
+        }
+        modem_sim sim("attach 2\n");
+        child cw = start(sim);
+        run_result r;
+        ASSERT_TRUE(cw.wait(r, 20s)) << c.name;
+        EXPECT_EQ(r.status, 0) << c.name;
+        EXPECT_EQ(root.calls(), c.calls) << c.name;
+        for (pid_t client : clients) {
+            int status = 0;
+            EXPECT_TRUE(wait_until([&] { return waitpid(client, &status, WNOHANG) == client; }, 5s));
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << c.name;
+        }
+        EXPECT_EQ(pipe_reads(), std::vector<std::string>{REQUEST}) << c.name;
+        EXPECT_EQ(r.err, "READ AT\r\r\nOK\r\nREAD AT+CGATT?\r\r\n+CGATT: 2\r\n\r\nOK\r\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(EndToEnd, NoEventPipeGivesBothMessagesAndStatusZero)
+{
+    modem_sim sim("attach 2\n");
+    child cw = start(sim);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 20s));
+    EXPECT_EQ(r.status, 0);
+    const std::string tail =
+        "write_event Could not open FIFO for writing! 2 (No such file or directory)"
+        "cm_run_failover Could not write whole message to FIFO! 2 (No such file or directory)";
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+}
+
+TEST_F(EndToEnd, LockHeldBySomeoneElseKeepsTheProgramOffThePort)
+{
+    write_file(root.path(LOCK), "");
+    modem_sim sim(HEALTHY);
+    child cw = start(sim);
+    // Watching for something that must not happen takes time: three lock polls' worth.
+    std::this_thread::sleep_for(3500ms);
+    EXPECT_EQ(sim.dialogues(), 0);
+    EXPECT_EQ(waitpid(cw.pid(), nullptr, WNOHANG), 0) << "the program ended";
+    unlink(root.path(LOCK).c_str());
+    ASSERT_TRUE(wait_for_pause(sim, 3, cw));
+    EXPECT_EQ(sim.dialogues(), 1);
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 5s));
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n");
+}
+
+TEST_F(EndToEnd, ThreeModemFailuresInARowReachTheThreshold)
+{
+    open_event_pipe();
+    modem_sim sim("answer AT+CGATT? \\r\\n+CME ERROR: 100\\r\\n\n");
+    child cw = start(sim);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 60s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(sim.dialogues(), 3);
+    EXPECT_EQ(r.err, repeat_text("READ AT\r\r\nOK\r\n", 3)) << "error answers print nothing";
+    EXPECT_EQ(pipe_reads(), std::vector<std::string>{REQUEST});
+}
+
+// Each dialogue's span in milliseconds of the day, from the first command to the last.
+std::vector<std::pair<long, long>> dialogue_spans(const std::string& log)
+{
+    std::vector<std::pair<long, long>> spans;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        int h = 0, m = 0, s = 0, ms = 0;
+        char what[4] = {};
+        if (sscanf(line.c_str(), "%d:%d:%d.%d %3s", &h, &m, &s, &ms, what) != 5)
+            continue;
+        long t = ((h * 60L + m) * 60 + s) * 1000 + ms;
+        if (line.find(" -- dialogue ") != std::string::npos)
+            spans.push_back({-1, -1});
+        else if (std::string(what) == "<-" && !spans.empty()) {
+            if (spans.back().first < 0)
+                spans.back().first = t;
+            spans.back().second = t;
+        }
+    }
+    return spans;
+}
+
+TEST_F(EndToEnd, TwoLinksShareTheLockAndNeverTalkAtOnce)
+{
+    modem_sim first(HEALTHY + "split 30\n", root.path("modem1"));
+    modem_sim second("family marvell\nattach 1\nipv4 10.99.0.1\nsplit 30\n", root.path("modem2"));
+    child a({CELLWATCH, root.path("modem1"), "generic", "wwan0"}, &root);
+    child b({CELLWATCH, root.path("modem2"), "marvell", "wwan1"}, &root);
+    ASSERT_TRUE(wait_until([&] { return first.dialogues() >= 3 && second.dialogues() >= 3; }, 60s));
+    a.signal(SIGTERM);
+    b.signal(SIGTERM);
+    run_result ra, rb;
+    // A signal outside the 10-second pause is acted on after it: at most one more cycle.
+    ASSERT_TRUE(a.wait(ra, 20s));
+    ASSERT_TRUE(b.wait(rb, 20s));
+    auto spans_a = dialogue_spans(first.log());
+    auto spans_b = dialogue_spans(second.log());
+    for (auto [a0, a1] : spans_a)
+        for (auto [b0, b1] : spans_b)
+            EXPECT_FALSE(a0 <= b1 && b0 <= a1)
+                << "dialogues overlap: [" << a0 << "," << a1 << "] and [" << b0 << "," << b1 << "]";
+    std::string calls = root.calls();
+    EXPECT_EQ(count_of(calls, "4dhcp.sh wwan0\n"), 1u) << calls;
+    EXPECT_EQ(count_of(calls, "4dhcp.sh wwan1\n"), 1u) << calls;
+}
+
+} // namespace

@@ -1,0 +1,119 @@
+// The serial port: exact raw settings while open, settings restored on close, exclusivity.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "modem/serial_port.h"
+#include "support.h"
+
+namespace {
+
+// A cooked, slow line, unlike anything open_port sets.
+struct termios cooked_settings(int fd)
+{
+    struct termios tio;
+    tcgetattr(fd, &tio);
+    tio.c_iflag = ICRNL | IXON;
+    tio.c_oflag = OPOST | ONLCR;
+    tio.c_lflag = ICANON | ECHO | ISIG;
+    tio.c_cflag = CS7 | CREAD | PARENB | HUPCL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 5;
+    cfsetspeed(&tio, B9600);
+    tcsetattr(fd, TCSANOW, &tio);
+    tcgetattr(fd, &tio);
+    return tio;
+}
+
+TEST(SerialPort, OpenSetsRawEightBitsAt115200)
+{
+    pty_pair pty;
+    cooked_settings(pty.slave);
+    int fd = open_port(pty.slave_path.c_str(), 115200);
+    ASSERT_GE(fd, 0);
+    struct termios seen;
+    ASSERT_EQ(tcgetattr(pty.master, &seen), 0);
+    EXPECT_EQ(seen.c_iflag, 0u);
+    EXPECT_EQ(seen.c_oflag, 0u);
+    EXPECT_EQ(seen.c_lflag, 0u);
+    EXPECT_EQ(seen.c_cflag & ~CBAUD, static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(cfgetispeed(&seen), B115200);
+    EXPECT_EQ(cfgetospeed(&seen), B115200);
+    EXPECT_EQ(seen.c_cc[VMIN], 0);
+    EXPECT_EQ(seen.c_cc[VTIME], 0);
+    EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+    close_port(fd);
+}
+
+TEST(SerialPort, CloseRestoresEverySettingItFound)
+{
+    pty_pair pty;
+    struct termios before = cooked_settings(pty.slave);
+    int fd = open_port(pty.slave_path.c_str(), 115200);
+    ASSERT_GE(fd, 0);
+    close_port(fd);
+    struct termios after;
+    ASSERT_EQ(tcgetattr(pty.master, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(cfgetispeed(&after), B9600);
+    EXPECT_EQ(cfgetospeed(&after), B9600);
+    EXPECT_EQ(memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "descriptor left open";
+}
+
+TEST(SerialPort, SecondOpenByAnotherUserFailsWithEbusy)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop to 'nobody' (root itself ignores TIOCEXCL)";
+    struct passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    pty_pair pty;
+    ASSERT_EQ(chmod(pty.slave_path.c_str(), 0666), 0);
+    int fd = open_port(pty.slave_path.c_str(), 115200);
+    ASSERT_GE(fd, 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+            _exit(100);
+        int other = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY);
+        _exit(other < 0 ? (errno == EBUSY ? 0 : errno) : 101);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close_port(fd);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "101: the open succeeded; otherwise the errno seen";
+}
+
+TEST(SerialPort, OpenDiscardsInputLeftFromAnEarlierDialogue)
+{
+    pty_pair pty;
+    ASSERT_EQ(write(pty.master, "\r\nOK\r\n", 6), 6);
+    int fd = open_port(pty.slave_path.c_str(), 115200);
+    ASSERT_GE(fd, 0);
+    char buf[16];
+    EXPECT_EQ(read(fd, buf, sizeof buf), 0) << "stale input survived the open";
+    ASSERT_EQ(write(pty.master, "fresh", 5), 5);
+    EXPECT_TRUE(wait_until([&] { return read(fd, buf, sizeof buf) == 5; },
+                           std::chrono::milliseconds(1000)));
+    close_port(fd);
+}
+
+TEST(SerialPort, MissingPortGivesOneLineWithErrnoAndMinusOne)
+{
+    fd_capture err(2);
+    EXPECT_EQ(open_port("/nonexistent/ttyUSB9", 115200), -1);
+    EXPECT_EQ(err.text(), "2(No such file or directory)\n");
+}
+
+} // namespace
