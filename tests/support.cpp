@@ -195,15 +195,13 @@ int modem_sim::dialogues()
     return n;
 }
 
-bool modem_sim::answered()
+bool modem_sim::wait_answered(size_t sent)
 {
-    std::string text = log();
-    return count_of(text, " <- ") == count_of(text, " .. answered ");
-}
-
-bool modem_sim::wait_answered()
-{
-    return wait_until([&] { return answered(); }, std::chrono::seconds(5));
+    return wait_until([&] {
+        std::string text = log();
+        size_t received = count_of(text, " <- ");
+        return received >= sent && received == count_of(text, " .. answered ");
+    }, std::chrono::seconds(5));
 }
 
 int modem_sim::stop()

@@ -73,6 +73,7 @@ protected:
     }
 
     modem_sim* sim_ = nullptr;
+    fd_capture* echo_ = nullptr;
     std::function<void(unsigned, size_t)> test_hook;
 
     // The real pauses give the modem time to answer what was left unread (the attach
@@ -86,7 +87,8 @@ protected:
     {
         on_pause = [this](unsigned seconds, size_t index) {
             if (sim_ != nullptr) {
-                EXPECT_TRUE(sim_->wait_answered());
+                std::string sent = echo_->text();
+                EXPECT_TRUE(sim_->wait_answered(count_of(sent, "\r")));
             }
             if (test_hook)
                 test_hook(seconds, index);
@@ -104,12 +106,16 @@ protected:
 
     int run(const std::string& port, std::string* err_text = nullptr)
     {
+        fd_capture echo(0);
+        echo_ = &echo;
         install_hook();
         fd_capture out(1);
         fd_capture err(2);
         int outcome = run_cycle(info, port.c_str());
         if (err_text != nullptr)
             *err_text = err.text();
+        on_pause = nullptr;
+        echo_ = nullptr;
         return outcome;
     }
 };

@@ -25,6 +25,7 @@ dialogue run_check(const std::string& scenario, link_info& info)
 {
     modem_sim sim(scenario);
     dialogue d;
+    fd_capture echo(0);
     fd_capture out(1);
     fd_capture err(2);
     int fd = open_port(sim.port().c_str(), 115200);
@@ -34,6 +35,8 @@ dialogue run_check(const std::string& scenario, link_info& info)
     d.result = check_link(fd, info);
     close_port(fd);
     d.out = out.text();
+    // The last command (an attach command, say) may still be on its way to the simulator.
+    EXPECT_TRUE(sim.wait_answered(count_of(echo.text(), "\r")));
     sim.stop();
     d.commands = sim.commands();
     return d;
