@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <cstring>
 #include <netinet/in.h>
 
 namespace {
@@ -23,8 +24,7 @@ bool ends_token(char c)
 // Copies the token into `token` (zero-filled, at most 127 characters); false when there is none.
 bool cut_token(const char* text, char (&token)[TOKEN_CAPACITY])
 {
-    for (char& c : token)
-        c = '\0';
+    memset(token, 0, sizeof token);
     const char* start = skip_to_digit(text);
     if (start == nullptr)
         return false;

@@ -14,7 +14,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/cellwatch-demo.XXXXXX")
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    sleep 0.2
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,17 +33,20 @@ pids+=("$client")
 echo "$client" > "$work/run/dhcp.wwan0.pid"
 
 # Every source of output goes through one labelled stream, in the order it happens.
-label() { sed -u -e 's/\r/\\r/g' -e "s/^/$1 | /"; }
-tail_events() { touch "$work/events"; tail -n +1 -f "$work/events" | label "scripts  "; }
-tail_events & pids+=($!)
+exec 3>&1
+label() { sed -u -e 's/\r//g' -e '/^$/d' -e "s/^/$1 | /" >&3; }
+touch "$work/events"
+tail --pid=$$ -n +1 -f "$work/events" > >(label "scripts  ") &
+pids+=($!)
 
 # The stand-in event daemon reads its pipe and prints each request whole.
 mkfifo "$work/run/.neventpipe"
-( while true; do
+( exec > >(label "daemon   ")
+  while true; do
       if IFS= read -r line < "$work/run/.neventpipe"; then
           echo "event daemon received: \"$line\""
       fi
-  done ) | label "daemon   " &
+  done ) &
 pids+=($!)
 
 build/tools/modemsim/modemsim --link "$work/modem" tools/scenarios/demo.scn \
@@ -60,7 +63,7 @@ TXT
 set +e
 "$repo/tools/sandbox.sh" "$work" "$repo/build/cellwatch" "$work/modem" marvell wwan0 \
     0> "$work/fd0" \
-    1> >(label "stdout   ") 2> >(tr -d '\r' | grep --line-buffered -v '^$' | label "stderr   ")
+    1> >(label "stdout   ") 2> >(label "stderr   ")
 status=$?
 set -e
 sleep 1
