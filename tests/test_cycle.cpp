@@ -6,7 +6,10 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "fake_pause.h"
@@ -271,6 +274,72 @@ TEST_F(Cycle, Ipv6AddressChangeRunsTheIpv6Script)
     EXPECT_EQ(run(sim.port()), OUTCOME_STOP);
     EXPECT_EQ(root.calls(), "6dhcp.sh wwan0\n6dhcp.sh wwan0\n")
         << "the address, then its loss to none";
+}
+
+TEST_F(Cycle, UnpluggedModemCostsOneFailureAndTheReturnedPortIsCheckedAgain)
+{
+    // Unplugged at the attach query of the second dialogue, back two seconds after the start.
+    modem_sim sim("ipv4 10.64.2.17\nafter 1 dialogues\nunplug AT+CGATT?\n"
+                  "after 2000 ms\nreplug\n", root.path("modem"));
+    watch(sim);
+    size_t missing = 0;
+    test_hook = [&](unsigned seconds, size_t) {
+        if (seconds != 10)
+            return;
+        // Real time has to pass for the modem to come back; the cycle itself waits for nothing.
+        if (!file_exists(root.path("modem"))) {
+            ++missing;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (sim.dialogues() == 3)
+            stop_requested = 1;
+    };
+    std::string err;
+    EXPECT_EQ(run(root.path("modem"), &err), OUTCOME_STOP) << err;
+    EXPECT_GE(missing, 5u) << "the port should have been gone for several cycles";
+    EXPECT_EQ(count_of(err, "2(No such file or directory)\n"), missing - 1) << err;
+    // The attach query went out; its collection read nothing (EIO) and the modem failed.
+    EXPECT_EQ(count_of(err, "READ 2(No such file or directory)\n"), 1u) << err;
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n") << "the address did not change";
+    EXPECT_EQ(info.attached, 1);
+}
+
+TEST_F(Cycle, ReadOnlyLockDirectoryMeansPollingOnly)
+{
+    ASSERT_EQ(mount("/run/lock", "/run/lock", nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(mount(nullptr, "/run/lock", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    modem_sim sim("ipv4 10.64.2.17\n");
+    stop_at(9);
+    std::string err;
+    EXPECT_EQ(run(sim.port(), &err), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, pauses(10, 1));
+    EXPECT_EQ(sim.dialogues(), 0);
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Cycle, MissingDhcpScriptIsIgnoredAndTheScoreStillResets)
+{
+    ASSERT_EQ(unlink(root.path("bin/4dhcp.sh").c_str()), 0);
+    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\n"
+                  "after 2 dialogues\nanswer AT+CGATT? default\nipv4 10.1.1.1\n"
+                  "after 3 dialogues\nanswer AT+CGATT? \\r\\nERROR\\r\\n\n");
+    std::string err;
+    EXPECT_EQ(run(sim.port(), &err), OUTCOME_FAILOVER);
+    EXPECT_EQ(sim.dialogues(), 6) << "the address change reset the score";
+    EXPECT_EQ(count_of(err, "Fail to system"), 0u) << "the shell started; the script's own failure is not looked at";
+}
+
+TEST_F(Cycle, ShellThatCannotBeWaitedForIsReported)
+{
+    // With SIGCHLD ignored (inherited from a careless parent) the shell's status is lost, and
+    // system() fails with ECHILD.
+    signal(SIGCHLD, SIG_IGN);
+    fd_capture err(2);
+    run_dhcp_script(info);
+    EXPECT_EQ(err.text(), "/opt/vordane/bin/4dhcp.sh wwan0"
+                          "Fail to system(\"/opt/vordane/bin/4dhcp.sh wwan0\"), errno: 10 "
+                          "(No child processes)");
+    signal(SIGCHLD, SIG_DFL);
 }
 
 } // namespace

@@ -319,4 +319,23 @@ TEST(CheckLink, ProbeSendsFailingFiveTimesFailTheModem)
     EXPECT_EQ(err.text(), expected);
 }
 
+TEST(CheckLink, FloodingOrGarbageModemGivesABoundedFailure)
+{
+    const char* scenarios[] = {
+        "flood 10000\n",                       // a 10 kB line before every answer
+        "noise 6000\n",                        // NUL and non-ASCII bytes before every answer
+        "answer AT \\xff\\xfe\\x00OK\\r\\n\nanswer AT+CGATT? \\x80\\x81CGATT:\\xff1\n",
+    };
+    for (const char* scenario : scenarios) {
+        link_info info = record(MODEM_GENERIC);
+        auto start = std::chrono::steady_clock::now();
+        dialogue d = run_check(healthy("generic", scenario), info);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(d.result, CHECK_MODEM_FAILED) << scenario;
+        EXPECT_EQ(info.ipv4_addr, 0u) << scenario;
+        // Each of the at most six collections ends after five passes of half a second.
+        EXPECT_LT(took, std::chrono::seconds(20)) << scenario;
+    }
+}
+
 } // namespace

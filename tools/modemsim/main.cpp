@@ -53,7 +53,8 @@ void log_line(const char* what, const std::string& text)
 // editing that would turn the modem's answers back on itself.
 int open_master(std::string& slave_path)
 {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Non-blocking, so that a port nobody reads can never stop the simulator.
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
         return -1;
     slave_path = ptsname(master);
@@ -68,7 +69,30 @@ int open_master(std::string& slave_path)
     return master;
 }
 
+// Writes what the port takes within about two seconds; a real UART would stall the modem, but
+// the simulator has to keep hearing commands and signals. Returns the bytes dropped.
+size_t write_bounded(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    for (int waits = 0; done < bytes.size() && waits < 20 && !stopping;) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        struct pollfd p = {fd, POLLOUT, 0};
+        poll(&p, 1, 100);
+        ++waits;
+    }
+    return bytes.size() - done;
+}
+
 struct simulator {
+    int master = -1;
+    std::string slave;
+    const char* link = nullptr;
     scenario plan;
     modem_state state;
     size_t next_trigger = 1;
@@ -111,7 +135,49 @@ struct simulator {
         return !port_open || (command == "AT" && previous != "AT");
     }
 
-    void handle(int master, const std::string& command)
+    // Unplugging closes the master: the program's reads and writes fail with EIO, and the
+    // slave's path goes away with the link to it. Replugging makes a fresh pty.
+    void plug_in()
+    {
+        master = open_master(slave);
+        if (master < 0) {
+            fprintf(stderr, "modemsim: cannot create a pseudo-terminal: %s\n", strerror(errno));
+            running = false;
+            return;
+        }
+        if (link != nullptr) {
+            unlink(link);
+            if (symlink(slave.c_str(), link) != 0) {
+                fprintf(stderr, "modemsim: cannot link %s: %s\n", link, strerror(errno));
+                running = false;
+            }
+        }
+    }
+
+    void unplug()
+    {
+        if (master < 0)
+            return;
+        close(master);
+        master = -1;
+        if (link != nullptr)
+            unlink(link);
+        port_open = false;
+        log_line("--", "unplugged");
+    }
+
+    void carry_out_plug_requests()
+    {
+        if (state.unplug_now)
+            unplug();
+        if (state.replug_now && master < 0) {
+            plug_in();
+            log_line("--", "plugged in as " + slave);
+        }
+        state.unplug_now = state.replug_now = false;
+    }
+
+    void handle(const std::string& command)
     {
         bool begins = begins_dialogue(command);
         previous = command;
@@ -124,11 +190,19 @@ struct simulator {
                 return;
         }
         log_line("<-", command);
+        if (!state.unplug_on.empty() && command == state.unplug_on) {
+            state.unplug_on.clear();
+            unplug();
+            log_line("..", "answered " + command);
+            return;
+        }
         for (const piece& p : answer_command(command, state)) {
             if (!p.bytes.empty()) {
-                ssize_t n = write(master, p.bytes.data(), p.bytes.size());
-                (void)n;
+                size_t dropped = write_bounded(master, p.bytes);
                 log_line("->", p.bytes);
+                if (dropped > 0)
+                    log_line("--", "the port took no more: " + std::to_string(dropped) +
+                                       " bytes dropped");
             }
             if (p.delay_ms > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(p.delay_ms));
@@ -145,12 +219,18 @@ struct simulator {
     }
 };
 
-int serve(simulator& sim, int master)
+int serve(simulator& sim)
 {
     std::string line;
     char buf[4096];
     while (sim.running && !stopping) {
         sim.fire_due();
+        sim.carry_out_plug_requests();
+        if (sim.master < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        int master = sim.master;
         struct pollfd p = {master, POLLIN, 0};
         int ready = poll(&p, 1, 50);
         if (ready < 0 && errno != EINTR)
@@ -171,8 +251,10 @@ int serve(simulator& sim, int master)
                 continue;
             }
             if (!line.empty())
-                sim.handle(master, line);
+                sim.handle(line);
             line.clear();
+            if (sim.master != master)
+                break;
         }
     }
     return 0;
@@ -197,20 +279,11 @@ int main(int argc, char* argv[])
         return 2;
     sim.apply(sim.plan.triggers[0]);
 
-    std::string slave;
-    int master = open_master(slave);
-    if (master < 0) {
-        fprintf(stderr, "modemsim: cannot create a pseudo-terminal: %s\n", strerror(errno));
+    sim.link = link;
+    sim.plug_in();
+    if (!sim.running)
         return 1;
-    }
-    if (link != nullptr) {
-        unlink(link);
-        if (symlink(slave.c_str(), link) != 0) {
-            fprintf(stderr, "modemsim: cannot link %s: %s\n", link, strerror(errno));
-            return 1;
-        }
-    }
-    printf("%s\n", slave.c_str());
+    printf("%s\n", sim.slave.c_str());
     fflush(stdout);
 
     struct sigaction act = {};
@@ -219,9 +292,10 @@ int main(int argc, char* argv[])
     sigaction(SIGINT, &act, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    log_line("--", "serving " + slave + " as a " + sim.state.family + " modem");
-    int status = serve(sim, master);
-    close(master);
+    log_line("--", "serving " + sim.slave + " as a " + sim.state.family + " modem");
+    int status = serve(sim);
+    if (sim.master >= 0)
+        close(sim.master);
     if (link != nullptr)
         unlink(link);
     return status;

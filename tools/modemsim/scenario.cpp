@@ -132,7 +132,10 @@ std::string check_step(const step& s)
     } else if (s.keyword == "answer") {
         if (need(2) && step_text(s) != "default")
             decode_escapes(step_text(s), decoded, problem);
-    } else if (s.keyword != "exit") {
+    } else if (s.keyword == "unplug") {
+        if (a.size() > 1)
+            problem = "'unplug' takes at most one command";
+    } else if (s.keyword != "exit" && s.keyword != "replug") {
         problem = "unknown step '" + s.keyword + "'";
     }
     return problem;
@@ -219,6 +222,9 @@ bool apply_step(const step& s, modem_state& st)
     else if (s.keyword == "noise") st.noise = strtoul(a[0].c_str(), nullptr, 10);
     else if (s.keyword == "flood") st.flood = strtoul(a[0].c_str(), nullptr, 10);
     else if (s.keyword == "delay") st.delay_ms = atoi(a[0].c_str());
+    else if (s.keyword == "unplug" && a.empty()) st.unplug_now = true;
+    else if (s.keyword == "unplug") st.unplug_on = a[0];
+    else if (s.keyword == "replug") st.replug_now = true;
     else if (s.keyword == "split") st.split_ms = a[0] == "off" ? -1 : atoi(a[0].c_str());
     else if (s.keyword == "format") st.format = FORMATS.at(a[0]);
     else if (s.keyword == "unsolicited") {

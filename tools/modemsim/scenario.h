@@ -24,6 +24,9 @@ struct modem_state {
     std::map<std::string, std::string> fixed_answers;
     size_t noise = 0;
     size_t flood = 0;
+    std::string unplug_on;          // unplug when this command arrives
+    bool unplug_now = false;        // requests the serving loop carries out
+    bool replug_now = false;
 };
 
 // One scenario line, applied to the state when its trigger comes.

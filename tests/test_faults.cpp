@@ -1,0 +1,167 @@
+// Faults the real program must survive: stop signals at every stage, and a whole life without
+// a single heap allocation.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string REQUEST = "exec /opt/vordane/bin/failover.sh wwan0\n";
+
+class Faults : public ::testing::Test {
+protected:
+    sandbox_root root;
+
+    void SetUp() override
+    {
+        child probe({"/bin/true"}, &root);
+        run_result r;
+        probe.wait(r, 10s);
+        if (r.status != 0)
+            GTEST_SKIP() << "no private mount namespace here: " << r.err;
+    }
+
+    // A stub that marks its start, takes a second, then marks its end.
+    void slow_stub(const std::string& relative, const std::string& name)
+    {
+        write_file(root.path(relative),
+                   "#!/bin/sh\necho \"" + name + " started\" >> '" + root.path("calls.log") +
+                       "'\nsleep 1\necho \"" + name + " done\" >> '" + root.path("calls.log") +
+                       "'\n", 0755);
+    }
+
+    int open_pipe_reader()
+    {
+        std::string fifo = root.path("run/.neventpipe");
+        if (!file_exists(fifo))
+            mkfifo(fifo.c_str(), 0600);
+        return open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    }
+
+    static std::string read_all(int fd)
+    {
+        std::string got;
+        char buf[256];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<size_t>(n));
+        return got;
+    }
+
+    bool calls_hold(const std::string& text)
+    {
+        return wait_until([&] { return root.calls().find(text) != std::string::npos; }, 30s);
+    }
+};
+
+TEST_F(Faults, StopDuringTheDhcpScriptLetsTheCycleFinishThenStops)
+{
+    slow_stub("bin/4dhcp.sh", "4dhcp.sh");
+    int reader = open_pipe_reader();
+    modem_sim sim("ipv4 10.64.2.17\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(calls_hold("4dhcp.sh started"));
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 20s)) << "the 10-second pause, then the stop";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(root.calls(), "4dhcp.sh started\n4dhcp.sh done\n");
+    EXPECT_EQ(sim.dialogues(), 1) << "the flag is looked at before the next attempt";
+    EXPECT_EQ(read_all(reader), "");
+    close(reader);
+}
+
+TEST_F(Faults, StopDuringTheTeardownStillHandsOverOneWholeRequest)
+{
+    slow_stub("ifconfig", "ifconfig");
+    write_file(root.path("run/dhcp.wwan0.pid"), "999999\n");
+    int reader = open_pipe_reader();
+    modem_sim sim("attach 2\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(calls_hold("ifconfig started"));
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 10s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(root.calls(), "ifconfig started\nifconfig done\n");
+    EXPECT_EQ(read_all(reader), REQUEST);
+    close(reader);
+}
+
+TEST_F(Faults, StopWhileWaitingForTheDaemonDoesNotCutTheRequest)
+{
+    mkfifo(root.path("run/.neventpipe").c_str(), 0600);
+    modem_sim sim("attach 2\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    // The open of a pipe without a reader waits in the kernel for its partner.
+    ASSERT_TRUE(wait_until([&] {
+        return read_file("/proc/" + std::to_string(cw.pid()) + "/wchan").find("wait_for_partner") !=
+               std::string::npos;
+    }, 20s));
+    cw.signal(SIGTERM);
+    cw.signal(SIGINT);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(waitpid(cw.pid(), nullptr, WNOHANG), 0) << "a stop signal ended the wait";
+    int reader = open(root.path("run/.neventpipe").c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 10s));
+    EXPECT_EQ(read_all(reader), REQUEST);
+    EXPECT_EQ(r.status, 0);
+    close(reader);
+}
+
+TEST_F(Faults, StopDuringADialogueLetsTheCycleRunInFull)
+{
+    int reader = open_pipe_reader();
+    modem_sim sim("ipv4 10.64.2.17\ndelay 300\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(wait_until([&] { return sim.commands().size() >= 1; }, 20s));
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 25s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(sim.dialogues(), 1);
+    EXPECT_EQ(read_all(reader), "") << "neither lost nor at the threshold: no failover";
+    EXPECT_EQ(r.fd0.rfind("AT\r", 0), 0u);
+    close(reader);
+}
+
+TEST_F(Faults, WholeLifeMakesNoHeapAllocation)
+{
+#ifdef CELLWATCH_SANITIZED
+    GTEST_SKIP() << "the sanitizers' runtime allocates for itself; the Release run checks this";
+#else
+    if (access("/usr/bin/valgrind", X_OK) != 0)
+        GTEST_SKIP() << "valgrind is not installed";
+    write_file(root.path("run/dhcp.wwan0.pid"), "999999\n");
+    write_file(root.path("run/dhcp6.wwan0.pid"), "999999\n");
+    int reader = open_pipe_reader();
+    modem_sim sim("family marvell\nipv4 10.64.2.17\nafter 1 dialogues\nipv4 10.64.9.200\n"
+                  "after 2 dialogues\nattach 2\n");
+    std::string log = root.path("valgrind.log");
+    child cw({"/usr/bin/valgrind", "--log-file=" + log, CELLWATCH, sim.port(), "marvell",
+              "wwan0"}, &root);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 90s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(sim.dialogues(), 3);
+    EXPECT_EQ(count_of(root.calls(), "4dhcp.sh wwan0\n"), 2u) << "two addresses";
+    EXPECT_EQ(read_all(reader), REQUEST);
+    std::string report = read_file(log);
+    EXPECT_NE(report.find("total heap usage: 0 allocs, 0 frees, 0 bytes allocated"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
+    close(reader);
+#endif
+}
+
+} // namespace
