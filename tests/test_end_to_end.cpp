@@ -198,17 +198,18 @@ TEST_F(EndToEnd, ThreeModemFailuresInARowReachTheThreshold)
     EXPECT_EQ(pipe_reads(), std::vector<std::string>{REQUEST});
 }
 
-// Each dialogue's span in milliseconds of the day, from the first command to the last.
+// Each dialogue's span in microseconds of the day, from the first command to the last.
 std::vector<std::pair<long, long>> dialogue_spans(const std::string& log)
 {
     std::vector<std::pair<long, long>> spans;
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);) {
-        int h = 0, m = 0, s = 0, ms = 0;
+        int h = 0, m = 0, s = 0;
+        long us = 0;
         char what[4] = {};
-        if (sscanf(line.c_str(), "%d:%d:%d.%d %3s", &h, &m, &s, &ms, what) != 5)
+        if (sscanf(line.c_str(), "%d:%d:%d.%ld %3s", &h, &m, &s, &us, what) != 5)
             continue;
-        long t = ((h * 60L + m) * 60 + s) * 1000 + ms;
+        long t = ((h * 60L + m) * 60 + s) * 1000000 + us;
         if (line.find(" -- dialogue ") != std::string::npos)
             spans.push_back({-1, -1});
         else if (std::string(what) == "<-" && !spans.empty()) {

@@ -33,7 +33,7 @@ void log_line(const char* what, const std::string& text)
     using namespace std::chrono;
     auto now = system_clock::now();
     time_t t = system_clock::to_time_t(now);
-    long ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    long us = duration_cast<microseconds>(now.time_since_epoch()).count() % 1000000;
     struct tm tm;
     localtime_r(&t, &tm);
     std::string shown;
@@ -45,27 +45,29 @@ void log_line(const char* what, const std::string& text)
     }
     if (shown.size() > 200)
         shown = shown.substr(0, 200) + "...(" + std::to_string(text.size()) + " bytes)";
-    fprintf(stderr, "%02d:%02d:%02d.%03ld %s %s\n", tm.tm_hour, tm.tm_min, tm.tm_sec, ms, what,
+    fprintf(stderr, "%02d:%02d:%02d.%06ld %s %s\n", tm.tm_hour, tm.tm_min, tm.tm_sec, us, what,
             shown.c_str());
 }
 
 // The slave starts raw, so that whatever the program restores on close leaves no echo or line
-// editing that would turn the modem's answers back on itself.
-int open_master(std::string& slave_path)
+// editing that would turn the modem's answers back on itself. The simulator keeps a slave
+// descriptor of its own (never read), so that the master never sees a hang-up between the
+// program's dialogues and a command is heard the moment it is written.
+int open_master(std::string& slave_path, int& held_slave)
 {
     // Non-blocking, so that a port nobody reads can never stop the simulator.
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
         return -1;
     slave_path = ptsname(master);
-    int slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY);
+    int slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave < 0)
         return -1;
     struct termios tio;
     tcgetattr(slave, &tio);
     cfmakeraw(&tio);
     tcsetattr(slave, TCSANOW, &tio);
-    close(slave);
+    held_slave = slave;
     return master;
 }
 
@@ -91,6 +93,7 @@ size_t write_bounded(int fd, const std::string& bytes)
 
 struct simulator {
     int master = -1;
+    int held_slave = -1;
     std::string slave;
     const char* link = nullptr;
     scenario plan;
@@ -139,7 +142,7 @@ struct simulator {
     // slave's path goes away with the link to it. Replugging makes a fresh pty.
     void plug_in()
     {
-        master = open_master(slave);
+        master = open_master(slave, held_slave);
         if (master < 0) {
             fprintf(stderr, "modemsim: cannot create a pseudo-terminal: %s\n", strerror(errno));
             running = false;
@@ -158,8 +161,9 @@ struct simulator {
     {
         if (master < 0)
             return;
+        close(held_slave);
         close(master);
-        master = -1;
+        master = held_slave = -1;
         if (link != nullptr)
             unlink(link);
         port_open = false;
