@@ -348,3 +348,11 @@ bool child::wait(run_result& result, std::chrono::milliseconds timeout)
     result.err = read_file(dir_.path + "/err");
     return ended;
 }
+
+std::string sandbox_refusal(const sandbox_root& root)
+{
+    child probe({"/bin/true"}, &root);
+    run_result r;
+    probe.wait(r, std::chrono::seconds(10));
+    return r.status == 0 ? "" : "no private mount namespace here: " + r.err;
+}

@@ -84,6 +84,9 @@ struct sandbox_root {
 // Returns "" on success, or why it could not (for a skip).
 std::string enter_sandbox(const sandbox_root& root);
 
+// "" when a child can run inside a sandbox over `root`; otherwise why not (for a skip).
+std::string sandbox_refusal(const sandbox_root& root);
+
 // The result of a finished process.
 struct run_result {
     int status = -1;        // exit status, or 128 + signal
