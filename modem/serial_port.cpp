@@ -77,5 +77,8 @@ void close_port(int fd)
 {
     tcdrain(fd);
     tcsetattr(fd, TCSANOW, &saved_tio);
+    // Exclusive mode belongs to the tty, not to this descriptor: while any other descriptor
+    // keeps the tty open it would outlive the close and refuse every later open but root's.
+    ioctl(fd, TIOCNXCL);
     close(fd);
 }

@@ -12,5 +12,6 @@ extern struct termios port_tio;
 // settings calls after a successful open are not reported.
 int open_port(const char* path, unsigned speed);
 
-// Waits for output to drain, restores `saved_tio` and closes the descriptor.
+// Waits for output to drain, restores `saved_tio`, ends exclusive mode and closes the
+// descriptor.
 void close_port(int fd);
