@@ -201,7 +201,7 @@ bool modem_sim::wait_answered(size_t sent)
         std::string text = log();
         size_t received = count_of(text, " <- ");
         return received >= sent && received == count_of(text, " .. answered ");
-    }, std::chrono::seconds(5));
+    }, std::chrono::seconds(10));
 }
 
 int modem_sim::stop()

@@ -59,7 +59,7 @@ public:
     std::string log();
     std::vector<std::string> commands();  // every command received, in order
     int dialogues();                      // dialogues begun so far
-    // Waits at most 5 seconds until at least `sent` commands were received and every command
+    // Waits at most 10 seconds until at least `sent` commands were received and every command
     // received has had its answer written.
     bool wait_answered(size_t sent = 0);
     int stop();                           // SIGTERM, then the exit status

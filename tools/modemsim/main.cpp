@@ -71,15 +71,16 @@ int open_master(std::string& slave_path, int& held_slave)
     return master;
 }
 
-// Writes what the port takes within about two seconds; a real UART would stall the modem, but
+// Writes what the port takes until it takes nothing for 200 ms; a real UART would stall the modem, but
 // the simulator has to keep hearing commands and signals. Returns the bytes dropped.
 size_t write_bounded(int fd, const std::string& bytes)
 {
     size_t done = 0;
-    for (int waits = 0; done < bytes.size() && waits < 20 && !stopping;) {
+    for (int waits = 0; done < bytes.size() && waits < 2 && !stopping;) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+            waits = 0;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
