@@ -2,15 +2,14 @@
 // The port is touched only while this process holds the lock file, which several links share.
 #include "supervisor/cycle.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "modem/modem.h"
 #include "supervisor/pause.h"
+#include "supervisor/shell.h"
 
 namespace {
 
@@ -41,33 +40,33 @@ int check_once(link_info& info, const char* port)
     return result;
 }
 
-int apply_threshold(int fail_score)
+int apply_threshold(int score)
 {
-    return fail_score >= FAIL_THRESHOLD ? OUTCOME_FAILOVER : -1;
+    return score >= FAIL_THRESHOLD ? OUTCOME_FAILOVER : -1;
 }
 
 } // namespace
 
-int score_result(int result, int attached, int& fail_score)
+int score_result(int result, int attached, int& score)
 {
     switch (result) {
     case CHECK_NEW_ADDRESS:
-        fail_score = 0;
+        score = 0;
         return -1;
     case CHECK_LOST:
         return OUTCOME_FAILOVER;
     case CHECK_OK:
         if (attached == 1) {
-            fail_score = 0;
+            score = 0;
             return -1;
         }
-        fail_score += POINTS_NOT_ATTACHED;
-        return apply_threshold(fail_score);
+        score += POINTS_NOT_ATTACHED;
+        return apply_threshold(score);
     case CHECK_MODEM_FAILED:
-        fail_score += POINTS_MODEM_FAILED;
-        return apply_threshold(fail_score);
+        score += POINTS_MODEM_FAILED;
+        return apply_threshold(score);
     default:
-        return apply_threshold(fail_score);
+        return apply_threshold(score);
     }
 }
 
@@ -79,15 +78,16 @@ void run_dhcp_script(const link_info& info)
     else
         snprintf(command, sizeof command, "/opt/vordane/bin/4dhcp.sh %s", info.ifname);
     fprintf(stderr, "%s", command);
-    if (system(command) == -1) {
-        int err = errno;
+    int err = run_shell(command);
+    if (err != 0)
         fprintf(stderr, "Fail to system(\"%s\"), errno: %d (%s)", command, err, strerror(err));
-    }
 }
+
+int fail_score = 0;
 
 int run_cycle(link_info& info, const char* port)
 {
-    int fail_score = 0;
+    fail_score = 0;
     for (;;) {
         if (stop_requested)
             return OUTCOME_STOP;

@@ -15,13 +15,17 @@ constexpr int FAIL_THRESHOLD = 11;
 constexpr int POINTS_NOT_ATTACHED = 1;
 constexpr int POINTS_MODEM_FAILED = 4;
 
-// Applies one cycle's `result` (a CHECK_ code or CHECK_NO_PORT) to `fail_score`, given the
+// The failure score of the running loop: 0 when run_cycle begins, carried from cycle to cycle.
+extern int fail_score;
+
+// Applies one cycle's `result` (a CHECK_ code or CHECK_NO_PORT) to `score`, given the
 // record's `attached` after the check. Returns OUTCOME_FAILOVER when supervision must end,
 // -1 when the next cycle follows.
-int score_result(int result, int attached, int& fail_score);
+int score_result(int result, int attached, int& score);
 
 // Runs the DHCP script for the record's interface and address family, echoing the command on
-// stderr; reports "Fail to system(...)" when the shell cannot be started.
+// stderr, and waits for it; reports "Fail to system(...)" with the errno when the shell cannot be
+// started or waited for.
 void run_dhcp_script(const link_info& info);
 
 // Supervises the link on `port` until a stop signal, a lost link or the threshold.

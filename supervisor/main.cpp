@@ -6,6 +6,7 @@
 #include "supervisor/cycle.h"
 #include "supervisor/failover.h"
 #include "supervisor/link_info.h"
+#include "supervisor/process_setup.h"
 #include "supervisor/signals.h"
 
 namespace {
@@ -19,6 +20,7 @@ char stdout_buffer[BUFSIZ];
 
 int main(int argc, char* argv[])
 {
+    prepare_process();
     setvbuf(stdout, stdout_buffer, _IOLBF, sizeof stdout_buffer);
     if (argc < MIN_ARGC) {
         print_usage(argc > 0 ? argv[0] : "cellwatch");
