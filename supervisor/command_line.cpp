@@ -62,6 +62,12 @@ int check_ifname(const char* iface)
         fprintf(stderr, "IFACE \"%s\" is longer than %zu characters\n", shown, IFNAME_MAX);
         return -1;
     }
+    // The commands would take a leading '-' for an option: "/sbin/ifconfig -a 0.0.0.0 down".
+    if (iface[0] == '-') {
+        fprintf(stderr, "IFACE \"%s\" begins with '-', which the commands would take for an option\n",
+                shown);
+        return -1;
+    }
     for (size_t i = 0; i < len; ++i) {
         if (!is_ifname_char(iface[i])) {
             fprintf(stderr,
