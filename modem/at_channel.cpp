@@ -1,36 +1,59 @@
 // Sending AT commands and collecting answers into the process-wide response buffer.
 // Completion is a plain substring test over everything collected, echo and unsolicited lines too.
+// Every wait on the port is bounded: a wedged modem must never keep the lock held for good.
 #include "modem/at_channel.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/select.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include "modem/deadline.h"
 
 char resp_buf[RESP_CAPACITY + 1];
 
 namespace {
 
-constexpr int READ_PASSES = 5;
-constexpr suseconds_t PASS_WAIT_US = 500000;
-
-// True when the descriptor became readable within one pass; false on time-out or failure,
-// with `failed` telling which. A signal during the wait counts as a failure.
-bool wait_readable(int fd, bool& failed)
+// poll, not select: the port may land on any descriptor number, 1024 and above included.
+int wait_for(int fd, short events, int timeout_ms)
 {
-    failed = false;
-    if (fd < 0 || fd >= FD_SETSIZE) {
-        failed = true;
-        return false;
+    struct pollfd p = {fd, events, 0};
+    return poll(&p, 1, timeout_ms);
+}
+
+// 0 once the port can take output; -1 with errno ETIMEDOUT when it took none for the whole
+// bound. A signal does not end this wait: the command is sent or given up whole.
+int wait_writable(int fd)
+{
+    deadline d = deadline_in(SEND_WAIT_MS);
+    for (;;) {
+        int ready = wait_for(fd, POLLOUT, ms_left(d));
+        if (ready > 0)
+            return 0;
+        if (ready < 0 && errno != EINTR)
+            return -1;
+        if (ms_left(d) == 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
     }
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(fd, &set);
-    struct timeval timeout = {0, PASS_WAIT_US};
-    int ready = select(fd + 1, &set, nullptr, nullptr, &timeout);
-    failed = ready < 0;
-    return ready > 0;
+}
+
+// One write that takes what the port has room for and never waits for more: a port that is
+// writable may still have less room than the command needs.
+ssize_t write_without_waiting(int fd, const char* text, size_t len)
+{
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    ssize_t sent = write(fd, text, len);
+    int err = errno;
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags);
+    errno = err;
+    return sent;
 }
 
 } // namespace
@@ -41,7 +64,7 @@ int SendCmd(int fd, const char* cmd)
     // Descriptor 0 is where the command trail goes; whether it takes it does not matter.
     ssize_t echoed = write(0, cmd, len);
     (void)echoed;
-    ssize_t sent = write(fd, cmd, len);
+    ssize_t sent = wait_writable(fd) == 0 ? write_without_waiting(fd, cmd, len) : -1;
     if (sent < 1) {
         int err = errno;
         fprintf(stderr, "SendCmd error. %d-%s\n", err, strerror(err));
@@ -54,18 +77,22 @@ int read_response(int fd)
 {
     memset(resp_buf, 0, sizeof resp_buf);
     size_t count = 0;
-    for (int pass = 0; pass < READ_PASSES; ++pass) {
-        bool failed = false;
-        if (!wait_readable(fd, failed)) {
-            if (failed)
-                break;
+    // A UART hands the tty a FIFO's worth at a time, so an answer may come in many pieces:
+    // what bounds the collection is time, not the number of reads.
+    deadline d = deadline_in(COLLECT_MS);
+    while (count < RESP_CAPACITY) {
+        int left = ms_left(d);
+        if (left == 0)
+            break;
+        int ready = wait_for(fd, POLLIN, left < WAIT_MS ? left : WAIT_MS);
+        if (ready < 0)
+            break; // a signal during the wait counts as a failure and ends the collection
+        if (ready == 0)
             continue;
-        }
-        // Once the buffer is full this asks for nothing, so a flooding modem costs at most
-        // five quick passes.
         ssize_t got = read(fd, resp_buf + count, RESP_CAPACITY - count);
+        // Readable with nothing to read is a port that hung up: waiting on would only spin.
         if (got <= 0)
-            continue;
+            break;
         count += static_cast<size_t>(got);
         if (strstr(resp_buf, "OK") != nullptr)
             break;

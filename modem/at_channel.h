@@ -4,14 +4,22 @@
 
 constexpr size_t RESP_CAPACITY = 4096;
 
+// How long a command may wait for the port to take it, how long one answer is collected, and
+// the longest single wait within that collection.
+constexpr int SEND_WAIT_MS = 2500;
+constexpr int COLLECT_MS = 2500;
+constexpr int WAIT_MS = 500;
+
 // The last answer collected, NUL-terminated; cleared by every read_response.
 extern char resp_buf[RESP_CAPACITY + 1];
 
-// Echoes `cmd` to descriptor 0, then writes it to the modem in one call.
-// Returns 0, or -1 with "SendCmd error. errno-text" on stderr when the write writes nothing.
+// Echoes `cmd` to descriptor 0, then writes it to the modem in one call, once the port takes
+// output (at most SEND_WAIT_MS). Returns 0, or -1 with "SendCmd error. errno-text" on stderr when
+// nothing was written (ETIMEDOUT when the port took nothing in time).
 int SendCmd(int fd, const char* cmd);
 
-// Collects the answer in at most 5 half-second waits, ending early on "OK".
+// Collects the answer until "OK" or "ERROR" is seen, the buffer is full, a wait is cut short by
+// a signal, the port hangs up, or COLLECT_MS have passed; each wait is at most WAIT_MS.
 // Returns the byte count (0 for silence) after writing "READ <text>" to stderr,
 // or -1 at once when the text holds "ERROR" but no "OK".
 int read_response(int fd);

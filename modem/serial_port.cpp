@@ -10,6 +10,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "modem/deadline.h"
+
 struct termios saved_tio;
 struct termios port_tio;
 
@@ -19,6 +21,9 @@ struct line_speed {
     unsigned bps;
     speed_t code;
 };
+
+constexpr int DRAIN_WAIT_MS = 2500;
+constexpr struct timespec DRAIN_POLL = {0, 10000000};
 
 constexpr std::array<line_speed, 8> LINE_SPEEDS = {{
     {9600, B9600},
@@ -40,14 +45,41 @@ void set_speed(struct termios& tio, unsigned bps)
             cfsetspeed(&tio, s.code);
 }
 
+void report_open_failure(int err)
+{
+    fprintf(stderr, "%i(%s)\n", err, strerror(err));
+}
+
+// True once the port has sent what was written to it; false when output still waits after the
+// bound, as on a modem whose firmware stopped taking it.
+bool drained_in_time(int fd)
+{
+    deadline d = deadline_in(DRAIN_WAIT_MS);
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return true;
+        if (ms_left(d) == 0)
+            return false;
+        nanosleep(&DRAIN_POLL, nullptr);
+    }
+}
+
 } // namespace
 
 int open_port(const char* path, unsigned speed)
 {
     int fd = open(path, O_RDWR | O_NOCTTY | O_EXCL);
     if (fd < 0) {
-        int err = errno;
-        fprintf(stderr, "%i(%s)\n", err, strerror(err));
+        report_open_failure(errno);
+        return -1;
+    }
+    // A PORT that names a file, a FIFO or /dev/null is a mistake, not a modem: nothing is
+    // written to it, and the cycle counts it as a port that did not open.
+    if (!isatty(fd)) {
+        int err = errno != 0 ? errno : ENOTTY;
+        close(fd);
+        report_open_failure(err);
         return -1;
     }
     // Further opens by other processes are refused while the dialogue runs.
@@ -75,7 +107,11 @@ int open_port(const char* path, unsigned speed)
 
 void close_port(int fd)
 {
-    tcdrain(fd);
+    // Output that a wedged modem will never take is thrown away, so that the close cannot wait.
+    if (drained_in_time(fd))
+        tcdrain(fd);
+    else
+        tcflush(fd, TCOFLUSH);
     tcsetattr(fd, TCSANOW, &saved_tio);
     // Exclusive mode belongs to the tty, not to this descriptor: while any other descriptor
     // keeps the tty open it would outlive the close and refuse every later open but root's.

@@ -8,10 +8,11 @@ extern struct termios port_tio;
 
 // Opens `path` read-write, exclusively, blocking, raw 8N1 at `speed` bits per second, and
 // discards input left over from an earlier dialogue.
-// Returns the descriptor, or -1 with "errno(text)" on stderr when the open fails. Failures of the
-// settings calls after a successful open are not reported.
+// Returns the descriptor, or -1 with "errno(text)" on stderr when the open fails or `path` is not
+// a terminal (then ENOTTY, and the descriptor is closed before anything is written to it).
+// Failures of the settings calls after that are not reported.
 int open_port(const char* path, unsigned speed);
 
-// Waits for output to drain, restores `saved_tio`, ends exclusive mode and closes the
-// descriptor.
+// Waits at most 2.5 s for output to drain (then discards what is left), restores `saved_tio`,
+// ends exclusive mode and closes the descriptor.
 void close_port(int fd);
