@@ -1,5 +1,6 @@
 // The one token rule for addresses: from the first digit up to a blank, comma or quote.
-// Tokens start at a digit even for IPv6, so leading hex letters (fe80::1) are skipped.
+// An IPv6 address may begin with hex letters (fe80::1, fd12:3456::1), so for IPv6 the token
+// starts where the run of hex digits and colons around that first digit starts.
 #include "modem/address.h"
 
 #include <arpa/inet.h>
@@ -16,18 +17,28 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
+bool is_hex_or_colon(char c)
+{
+    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':';
+}
+
 bool ends_token(char c)
 {
     return c == '\0' || c == ' ' || (c >= '\t' && c <= '\r') || c == ',' || c == '"';
 }
 
+enum class family { ipv4, ipv6 };
+
 // Copies the token into `token` (zero-filled, at most 127 characters); false when there is none.
-bool cut_token(const char* text, char (&token)[TOKEN_CAPACITY])
+bool cut_token(const char* text, family f, char (&token)[TOKEN_CAPACITY])
 {
     memset(token, 0, sizeof token);
     const char* start = skip_to_digit(text);
     if (start == nullptr)
         return false;
+    if (f == family::ipv6)
+        while (start > text && is_hex_or_colon(start[-1]))
+            --start;
     for (size_t n = 0; n < TOKEN_CAPACITY - 1 && !ends_token(start[n]); ++n)
         token[n] = start[n];
     return true;
@@ -45,7 +56,7 @@ const char* skip_to_digit(const char* text)
 uint32_t parse_ipv4(const char* text)
 {
     char token[TOKEN_CAPACITY];
-    if (!cut_token(text, token))
+    if (!cut_token(text, family::ipv4, token))
         return 0;
     // A rejected token leaves the result untouched, which is 0: no address.
     struct in_addr addr = {};
@@ -57,7 +68,7 @@ uint32_t parse_ipv4(const char* text)
 int parse_ipv6(const char* text, uint8_t out[16])
 {
     char token[TOKEN_CAPACITY];
-    if (!cut_token(text, token))
+    if (!cut_token(text, family::ipv6, token))
         return -1;
     if (inet_pton(AF_INET6, token, out) != 1)
         return -1;

@@ -1,5 +1,6 @@
 // The link check: one whole dialogue with the modem, driven by the family's command table.
-// Values are always taken behind a tag, so the echo and unsolicited lines cannot be mistaken.
+// Values are taken only from their tag's own line, so the echo and unsolicited lines before or
+// after it cannot be mistaken for them.
 #include <array>
 #include <climits>
 #include <cstring>
@@ -56,6 +57,17 @@ bool probe_failed(int fd)
     return mark == -1;
 }
 
+// The rest of the line that `from` stands in, up to its CR or LF, copied so that the parsers
+// cannot read on into the next line. Holds the last line asked for.
+const char* rest_of_line(const char* from)
+{
+    static char line[RESP_CAPACITY + 1];
+    size_t n = strcspn(from, "\r\n");
+    memcpy(line, from, n);
+    line[n] = '\0';
+    return line;
+}
+
 // The decimal number that starts behind `text`'s first digit, saturating at INT_MAX: a modem
 // may send any number of digits, and every value but 0 and 1 must still count as "other".
 int read_status(const char* text)
@@ -72,18 +84,22 @@ int read_status(const char* text)
     return static_cast<int>(value);
 }
 
-// The text behind the first comma that follows `tag`, when the last answer was one (count or
-// error) holding "OK", the tag and such a comma; nullptr otherwise. Searching from the tag keeps
-// commas of unsolicited lines that came earlier ("+CREG: 1,...") out of the address.
+// The text behind the comma of the first line that holds `tag` with a comma after it, up to
+// that line's end, when the last answer was one (count or error) holding "OK"; nullptr when no
+// line qualifies. A context without an address ("+CGPADDR: 1") is passed over, and the commas
+// of unsolicited lines ("+CREG: 1,...") around the answer never reach the parser.
 const char* address_text(int response, const char* tag)
 {
     if (response == 0 || strstr(resp_buf, "OK") == nullptr)
         return nullptr;
-    const char* at = strstr(resp_buf, tag);
-    if (at == nullptr)
-        return nullptr;
-    const char* comma = strchr(at + strlen(tag), ',');
-    return comma != nullptr ? comma + 1 : nullptr;
+    size_t tag_len = strlen(tag);
+    for (const char* at = strstr(resp_buf, tag); at != nullptr; at = strstr(at + tag_len, tag)) {
+        const char* value = at + tag_len;
+        const void* comma = memchr(value, ',', strcspn(value, "\r\n"));
+        if (comma != nullptr)
+            return rest_of_line(static_cast<const char*>(comma) + 1);
+    }
+    return nullptr;
 }
 
 const char* query_address(int fd, const char* query, const char* tag)
@@ -153,7 +169,7 @@ int check_link(int fd, link_info& info)
     const char* tag = strstr(resp_buf, f.attach_tag);
     if (tag == nullptr)
         return CHECK_MODEM_FAILED;
-    int status = read_status(tag + strlen(f.attach_tag));
+    int status = read_status(rest_of_line(tag + strlen(f.attach_tag)));
     if (status == 1) {
         info.attached = 1;
     } else if (status == info.attached) {
