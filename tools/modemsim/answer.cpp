@@ -62,8 +62,10 @@ std::string tag_line(const std::string& tag, const std::string& value, const mod
 std::string cgpaddr(const modem_state& st)
 {
     std::string value = std::to_string(st.cid);
-    if (st.ipv4.empty() && st.ipv6.empty())
+    if (st.ipv4.empty() && st.ipv6.empty() && st.empty == empty_context::zero)
         value += "," + field("0.0.0.0", st);
+    if (st.ipv4.empty() && st.ipv6.empty() && st.empty == empty_context::quoted)
+        value += ",\"\"";
     if (!st.ipv4.empty())
         value += "," + field(st.ipv4, st);
     if (!st.ipv6.empty())
@@ -125,6 +127,20 @@ std::string noise(size_t n)
     return out;
 }
 
+// The same bytes in pieces of at most `size`, each followed by `ms`, as a UART's FIFO hands them
+// to the tty.
+std::vector<piece> in_chunks(const std::vector<piece>& pieces, size_t size, int ms)
+{
+    std::vector<piece> out;
+    for (const piece& p : pieces) {
+        for (size_t at = 0; at < p.bytes.size(); at += size)
+            out.push_back({p.bytes.substr(at, size), ms});
+        if (p.delay_ms > 0)
+            out.push_back({"", p.delay_ms});
+    }
+    return out;
+}
+
 } // namespace
 
 std::vector<piece> answer_command(const std::string& command, modem_state& st)
@@ -146,6 +162,9 @@ std::vector<piece> answer_command(const std::string& command, modem_state& st)
         out.push_back({CRLF + std::string(st.flood, 'F') + CRLF});
     auto fixed = st.fixed_answers.find(command);
     std::string answer = fixed != st.fixed_answers.end() ? fixed->second : respond(command, st);
+    size_t final_ok = answer.rfind(OK);
+    if (!st.unsolicited_before_ok.empty() && final_ok != std::string::npos)
+        answer.insert(final_ok, CRLF + st.unsolicited_before_ok + CRLF);
     // Split inside the final "OK", as firmware that writes in small chunks does.
     size_t ok = answer.rfind("OK\r\n");
     if (st.split_ms >= 0 && ok != std::string::npos) {
@@ -154,5 +173,5 @@ std::vector<piece> answer_command(const std::string& command, modem_state& st)
     } else {
         out.push_back({answer});
     }
-    return out;
+    return st.chunk_bytes > 0 ? in_chunks(out, st.chunk_bytes, st.chunk_ms) : out;
 }

@@ -165,10 +165,24 @@ struct simulator {
         close(held_slave);
         close(master);
         master = held_slave = -1;
+        flow_stopped = false;
         if (link != nullptr)
             unlink(link);
         port_open = false;
         log_line("--", "unplugged");
+    }
+
+    bool flow_stopped = false;
+
+    // The simulator's own slave descriptor suspends the program's output to the modem, as a
+    // firmware that stopped taking it does; the suspension outlives the program's opens.
+    void carry_out_stall()
+    {
+        if (held_slave < 0 || state.stalled == flow_stopped)
+            return;
+        tcflow(held_slave, state.stalled ? TCOOFF : TCOON);
+        flow_stopped = state.stalled;
+        log_line("--", state.stalled ? "output from the program suspended" : "output resumed");
     }
 
     void carry_out_plug_requests()
@@ -180,6 +194,7 @@ struct simulator {
             log_line("--", "plugged in as " + slave);
         }
         state.unplug_now = state.replug_now = false;
+        carry_out_stall();
     }
 
     void handle(const std::string& command)
@@ -193,6 +208,7 @@ struct simulator {
             fire_due();
             if (!running)
                 return;
+            carry_out_stall();
         }
         log_line("<-", command);
         if (!state.unplug_on.empty() && command == state.unplug_on) {

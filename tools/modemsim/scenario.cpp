@@ -85,6 +85,10 @@ const std::map<std::string, address_format> FORMATS = {
     {"dotted-ipv6", address_format::dotted_ipv6},
 };
 
+const std::map<std::string, empty_context> EMPTY_CONTEXTS = {
+    {"zero", empty_context::zero}, {"bare", empty_context::bare}, {"quoted", empty_context::quoted},
+};
+
 // Checks a step by applying it to a scratch state: one set of rules for load and run.
 std::string check_step(const step& s)
 {
@@ -121,12 +125,25 @@ std::string check_step(const step& s)
     } else if (s.keyword == "split") {
         if (need(1) && a[0] != "off" && !parse_count(a[0], n))
             problem = "'split' takes a delay in milliseconds or off";
+    } else if (s.keyword == "stall") {
+        if (need(1) && !on_off(a[0], flag))
+            problem = "'stall' takes on or off";
+    } else if (s.keyword == "chunk") {
+        long ms = 0;
+        if (need(1) && a[0] != "off" && (a.size() != 2 || !parse_count(a[0], n) || n == 0 ||
+                                         !parse_count(a[1], ms)))
+            problem = "'chunk' takes a size in bytes (at least 1) and a pause in milliseconds, "
+                      "or off";
+    } else if (s.keyword == "empty-context") {
+        if (need(1) && EMPTY_CONTEXTS.count(a[0]) == 0)
+            problem = "'empty-context' takes zero, bare or quoted";
     } else if (s.keyword == "format") {
         if (need(1) && FORMATS.count(a[0]) == 0)
             problem = "unknown format '" + a[0] + "'";
     } else if (s.keyword == "unsolicited") {
-        if (need(2) && a[0] != "before-echo" && a[0] != "before-answer")
-            problem = "'unsolicited' takes before-echo or before-answer, then a text or none";
+        if (need(2) && a[0] != "before-echo" && a[0] != "before-answer" && a[0] != "before-ok")
+            problem = "'unsolicited' takes before-echo, before-answer or before-ok, then a text "
+                      "or none";
         else if (problem.empty() && step_text(s) != "none")
             decode_escapes(step_text(s), decoded, problem);
     } else if (s.keyword == "answer") {
@@ -227,12 +244,24 @@ bool apply_step(const step& s, modem_state& st)
     else if (s.keyword == "replug") st.replug_now = true;
     else if (s.keyword == "split") st.split_ms = a[0] == "off" ? -1 : atoi(a[0].c_str());
     else if (s.keyword == "format") st.format = FORMATS.at(a[0]);
+    else if (s.keyword == "stall") on_off(a[0], st.stalled);
+    else if (s.keyword == "empty-context") st.empty = EMPTY_CONTEXTS.at(a[0]);
+    else if (s.keyword == "chunk" && a[0] == "off") st.chunk_bytes = 0;
+    else if (s.keyword == "chunk") {
+        st.chunk_bytes = strtoul(a[0].c_str(), nullptr, 10);
+        st.chunk_ms = atoi(a[1].c_str());
+    }
     else if (s.keyword == "unsolicited") {
         std::string text = step_text(s);
         std::string decoded;
         if (text != "none")
             decode_escapes(text, decoded, problem);
-        (a[0] == "before-echo" ? st.unsolicited_before_echo : st.unsolicited_before_answer) = decoded;
+        if (a[0] == "before-echo")
+            st.unsolicited_before_echo = decoded;
+        else if (a[0] == "before-answer")
+            st.unsolicited_before_answer = decoded;
+        else
+            st.unsolicited_before_ok = decoded;
     } else if (s.keyword == "answer") {
         std::string text = step_text(s);
         std::string decoded;

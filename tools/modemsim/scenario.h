@@ -6,6 +6,9 @@
 
 enum class address_format { standard, nospace, unquoted, percontext, dotted_ipv6 };
 
+// How AT+CGPADDR lists a context that has no address: 1,"0.0.0.0", 1 alone, or 1,"".
+enum class empty_context { zero, bare, quoted };
+
 struct modem_state {
     std::string family = "generic"; // generic, altair, ericsson, marvell
     bool echo = true;
@@ -17,6 +20,11 @@ struct modem_state {
     address_format format = address_format::standard;
     std::string unsolicited_before_echo;
     std::string unsolicited_before_answer;
+    std::string unsolicited_before_ok;  // between the answer's lines and its final OK
+    empty_context empty = empty_context::zero;
+    size_t chunk_bytes = 0;         // 0: each piece in one write
+    int chunk_ms = 0;               // pause after each chunk
+    bool stalled = false;           // the port takes no output from the program (TCOOFF)
     int split_ms = -1;              // -1: final OK in one piece
     int delay_ms = 0;               // pause before answering each command
     bool silent = false;
