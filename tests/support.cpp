@@ -288,7 +288,8 @@ std::string enter_sandbox(const sandbox_root& root)
     return "";
 }
 
-child::child(const std::vector<std::string>& argv, const sandbox_root* root)
+child::child(const std::vector<std::string>& argv, const sandbox_root* root,
+             const std::function<void()>& prepare)
 {
     std::vector<std::string> paths = {dir_.path + "/fd0", dir_.path + "/out", dir_.path + "/err"};
     pid_ = fork();
@@ -306,6 +307,8 @@ child::child(const std::vector<std::string>& argv, const sandbox_root* root)
             _exit(126);
         }
     }
+    if (prepare)
+        prepare();
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -355,4 +358,45 @@ std::string sandbox_refusal(const sandbox_root& root)
     run_result r;
     probe.wait(r, std::chrono::seconds(10));
     return r.status == 0 ? "" : "no private mount namespace here: " + r.err;
+}
+
+bool in_pause(modem_sim& sim, size_t commands, const sandbox_root& root, const child& cw,
+              std::chrono::milliseconds timeout)
+{
+    return wait_until([&] {
+        return sim.commands().size() >= commands && !file_exists(root.path("run/lock/failover")) &&
+               sleeping(cw.pid());
+    }, timeout);
+}
+
+namespace {
+
+std::vector<std::string> command_line(const std::string& port, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {CELLWATCH, port};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+} // namespace
+
+one_link::one_link(const std::string& scenario, const std::vector<std::string>& args,
+                   const std::function<void(sandbox_root&)>& arrange,
+                   const std::function<void()>& prepare)
+    : sim(scenario)
+{
+    if (arrange)
+        arrange(root);
+    cw = std::make_unique<child>(command_line(sim.port(), args), &root, prepare);
+}
+
+run_result one_link::stop_in_pause(size_t commands)
+{
+    bool paused = in_pause(sim, commands, root, *cw, std::chrono::seconds(30));
+    cw->signal(SIGTERM);
+    run_result r;
+    cw->wait(r, std::chrono::seconds(5));
+    if (!paused)
+        r.status = -1;
+    return r;
 }

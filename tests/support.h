@@ -2,6 +2,7 @@
 // Helpers shared by the tests: real descriptors, real processes, a real mount namespace.
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -96,8 +97,10 @@ struct run_result {
 // A child process with its standard descriptors captured to files.
 class child {
 public:
-    // Runs argv; when `root` is given, inside a sandbox over it.
-    child(const std::vector<std::string>& argv, const sandbox_root* root = nullptr);
+    // Runs argv; when `root` is given, inside a sandbox over it. `prepare` runs in the child
+    // just before the exec, to hand the program a state that a careless parent would.
+    child(const std::vector<std::string>& argv, const sandbox_root* root = nullptr,
+          const std::function<void()>& prepare = nullptr);
     ~child();
     pid_t pid() const { return pid_; }
     std::string err() const;
@@ -112,6 +115,27 @@ private:
 
 // True while process `pid` sleeps in nanosleep: the program's pauses, and nothing else it does.
 bool sleeping(pid_t pid);
+
+// True once cellwatch `cw` is in its 10-second pause after `commands` were received: the lock
+// under `root` is gone again and it sleeps. A signal sent earlier would let that pause run in
+// full. Waits at most `timeout`.
+bool in_pause(modem_sim& sim, size_t commands, const sandbox_root& root, const child& cw,
+              std::chrono::milliseconds timeout);
+
+// One cellwatch against a modemsim of its own, each in a sandbox of its own, so that several can
+// run at once: `args` follow the port on the command line.
+// `arrange` may change the sandbox before the program starts.
+struct one_link {
+    sandbox_root root;
+    modem_sim sim;
+    std::unique_ptr<child> cw;
+    one_link(const std::string& scenario, const std::vector<std::string>& args,
+             const std::function<void(sandbox_root&)>& arrange = nullptr,
+             const std::function<void()>& prepare = nullptr);
+    // Waits for the pause after `commands`, stops the program with SIGTERM and returns what it
+    // did; `status` is -1 when the pause never came.
+    run_result stop_in_pause(size_t commands);
+};
 
 extern const char* const CELLWATCH;
 extern const char* const MODEMSIM;

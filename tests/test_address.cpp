@@ -54,7 +54,11 @@ TEST(ParseIpv6, TokenRuleAndResult)
 {
     const ipv6_case cases[] = {
         {"\"2a00:db8::1\"\r\n", 0, "2a00:db8::1"},
-        {"fe80::1", 0, "80::1"},
+        {"fe80::1", 0, "fe80::1"},
+        {"1,\"fd12:3456::1\"", -1, nullptr},      // the comma's digit comes first: "1"
+        {"\"fd12:3456::1\"", 0, "fd12:3456::1"},
+        {"GETIP: abcd::1", 0, "abcd::1"},          // going back stops at the blank
+        {"x,FE80::a", 0, "FE80::a"},
         {"1,\"2a00:db8::2\"", -1, nullptr},
         {"2001:db8::5 trailing", 0, "2001:db8::5"},
         {"\"1\"", -1, nullptr},

@@ -62,7 +62,7 @@ TEST(CommandLine, RecordIsZeroFilledAndHoldsTheWholeName)
 TEST(CommandLine, IfaceCheckRefusesUnsafeOrOverlongNames)
 {
     const char* refused[] = {"", "abcdefghijklmnop", "wwan0;touch X", "wwan 0", "wwan0`id`",
-                             "$(reboot)", "w\xc3\xa9", "a/b", "wwan0\n"};
+                             "$(reboot)", "w\xc3\xa9", "a/b", "wwan0\n", "-a", "-", "-wwan0"};
     for (const char* name : refused) {
         fd_capture err(2);
         EXPECT_EQ(check_ifname(name), -1) << name;
@@ -70,7 +70,7 @@ TEST(CommandLine, IfaceCheckRefusesUnsafeOrOverlongNames)
         EXPECT_NE(text.find("IFACE"), std::string::npos) << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     }
-    for (const char* name : {"wwan0", "eth0.100", "usb_1-a", "abcdefghijklmno"})
+    for (const char* name : {"wwan0", "eth0.100", "usb_1-a", "abcdefghijklmno", "wwan-"})
         EXPECT_EQ(check_ifname(name), 0) << name;
 }
 
@@ -106,7 +106,7 @@ TEST(CommandLine, TooFewArgumentsPrintBothUsageLinesAndExitOne)
 TEST(CommandLine, ProgramRefusesShellMetacharactersInIface)
 {
     temp_dir cwd;
-    for (const char* name : {"wwan0;touch X", "abcdefghijklmnop", ""}) {
+    for (const char* name : {"wwan0;touch X", "abcdefghijklmnop", "", "-a"}) {
         run_result r = run_cellwatch({"/nonexistent/port", "generic", name}, cwd.path);
         EXPECT_EQ(r.status, 1) << name;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

@@ -283,9 +283,11 @@ TEST_F(Cycle, UnpluggedModemCostsOneFailureAndTheReturnedPortIsCheckedAgain)
                   "after 2000 ms\nreplug\n", root.path("modem"));
     watch(sim);
     size_t missing = 0;
+    std::vector<int> scores;
     test_hook = [&](unsigned seconds, size_t) {
         if (seconds != 10)
             return;
+        scores.push_back(fail_score);
         // Real time has to pass for the modem to come back; the cycle itself waits for nothing.
         if (!file_exists(root.path("modem"))) {
             ++missing;
@@ -302,6 +304,11 @@ TEST_F(Cycle, UnpluggedModemCostsOneFailureAndTheReturnedPortIsCheckedAgain)
     EXPECT_EQ(count_of(err, "READ 2(No such file or directory)\n"), 1u) << err;
     EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n") << "the address did not change";
     EXPECT_EQ(info.attached, 1);
+    // Healthy, then one modem failure, then portless cycles that cost nothing, then healthy.
+    std::vector<int> expected = {0, 4};
+    expected.insert(expected.end(), missing - 1, 4);
+    expected.push_back(0);
+    EXPECT_EQ(scores, expected);
 }
 
 TEST_F(Cycle, ReadOnlyLockDirectoryMeansPollingOnly)
@@ -329,17 +336,22 @@ TEST_F(Cycle, MissingDhcpScriptIsIgnoredAndTheScoreStillResets)
     EXPECT_EQ(count_of(err, "Fail to system"), 0u) << "the shell started; the script's own failure is not looked at";
 }
 
-TEST_F(Cycle, ShellThatCannotBeWaitedForIsReported)
+TEST_F(Cycle, ShellThatCannotBeStartedIsReported)
 {
-    // With SIGCHLD ignored (inherited from a careless parent) the shell's status is lost, and
-    // system() fails with ECHILD.
-    signal(SIGCHLD, SIG_IGN);
-    fd_capture err(2);
-    run_dhcp_script(info);
-    EXPECT_EQ(err.text(), "/opt/vordane/bin/4dhcp.sh wwan0"
-                          "Fail to system(\"/opt/vordane/bin/4dhcp.sh wwan0\"), errno: 10 "
-                          "(No child processes)");
-    signal(SIGCHLD, SIG_DFL);
+    // A shell that is not executable, over /bin/sh in this test's own mount namespace.
+    write_file(root.path("sh"), "", 0644);
+    ASSERT_EQ(mount(root.path("sh").c_str(), "/bin/sh", nullptr, MS_BIND, nullptr), 0);
+    std::string text;
+    {
+        fd_capture err(2);
+        run_dhcp_script(info);
+        text = err.text();
+    }
+    umount("/bin/sh");
+    EXPECT_EQ(text, "/opt/vordane/bin/4dhcp.sh wwan0"
+                    "Fail to system(\"/opt/vordane/bin/4dhcp.sh wwan0\"), errno: 13 "
+                    "(Permission denied)");
+    EXPECT_EQ(root.calls(), "");
 }
 
 } // namespace

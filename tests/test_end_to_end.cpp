@@ -2,7 +2,12 @@
 // the event pipe, and what is printed where. These wait on real cycles, so they are few.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <mutex>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -66,14 +71,9 @@ protected:
         return child(argv, &root);
     }
 
-    // The program is in its 10-second pause once `commands` have been answered, the lock is
-    // gone again and it sleeps. A signal sent earlier would let that pause run in full.
     bool wait_for_pause(modem_sim& sim, size_t commands, const child& cw)
     {
-        return wait_until([&] {
-            return sim.commands().size() >= commands && !file_exists(root.path(LOCK)) &&
-                   sleeping(cw.pid());
-        }, 30s);
+        return in_pause(sim, commands, root, cw, 30s);
     }
 };
 
@@ -195,7 +195,67 @@ TEST_F(EndToEnd, ThreeModemFailuresInARowReachTheThreshold)
     EXPECT_EQ(pipe_reads(), std::vector<std::string>{REQUEST});
 }
 
-// Each dialogue's span in microseconds of the day, from the first command to the last.
+long us_of_day(std::chrono::system_clock::time_point when)
+{
+    time_t t = std::chrono::system_clock::to_time_t(when);
+    struct tm tm;
+    localtime_r(&t, &tm);
+    long us = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count() %
+              1000000;
+    return ((tm.tm_hour * 60L + tm.tm_min) * 60 + tm.tm_sec) * 1000000 + us;
+}
+
+// Records when the lock file under `dir` goes away, in microseconds of the day as modemsim logs.
+class lock_releases {
+public:
+    explicit lock_releases(const std::string& dir)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          watch_(inotify_add_watch(fd_, dir.c_str(), IN_DELETE)), thread_([this] { run(); })
+    {
+    }
+    ~lock_releases()
+    {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    bool watching() const { return watch_ >= 0; }
+    std::vector<long> times()
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return times_;
+    }
+
+private:
+    void run()
+    {
+        alignas(struct inotify_event) char buf[4096];
+        while (!stop_) {
+            struct pollfd p = {fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0)
+                continue;
+            long now = us_of_day(std::chrono::system_clock::now());
+            ssize_t n = read(fd_, buf, sizeof buf);
+            for (ssize_t at = 0; at < n;) {
+                auto* e = reinterpret_cast<struct inotify_event*>(buf + at);
+                if (e->len > 0 && std::string(e->name) == "failover") {
+                    std::lock_guard<std::mutex> hold(mutex_);
+                    times_.push_back(now);
+                }
+                at += static_cast<ssize_t>(sizeof *e + e->len);
+            }
+        }
+    }
+    int fd_;
+    int watch_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<long> times_;
+    std::thread thread_;
+};
+
+// Each dialogue's span in microseconds of the day, from the first command received to the last
+// answer written.
 std::vector<std::pair<long, long>> dialogue_spans(const std::string& log)
 {
     std::vector<std::pair<long, long>> spans;
@@ -209,17 +269,30 @@ std::vector<std::pair<long, long>> dialogue_spans(const std::string& log)
         long t = ((h * 60L + m) * 60 + s) * 1000000 + us;
         if (line.find(" -- dialogue ") != std::string::npos)
             spans.push_back({-1, -1});
-        else if (std::string(what) == "<-" && !spans.empty()) {
-            if (spans.back().first < 0)
-                spans.back().first = t;
+        else if (std::string(what) == "<-" && !spans.empty() && spans.back().first < 0)
+            spans.back().first = t;
+        else if (line.find(" .. answered ") != std::string::npos && !spans.empty())
             spans.back().second = t;
-        }
     }
     return spans;
 }
 
+// Each dialogue's span extended to the lock's release that follows its first command, which must
+// come after its last answer: the lock is held for the whole dialogue.
+void extend_to_release(std::vector<std::pair<long, long>>& spans, const std::vector<long>& releases)
+{
+    for (auto& [first, last] : spans) {
+        auto release = std::lower_bound(releases.begin(), releases.end(), first);
+        ASSERT_NE(release, releases.end()) << "no release after the dialogue at " << first;
+        EXPECT_GE(*release, last) << "the lock was released before the last answer";
+        last = *release;
+    }
+}
+
 TEST_F(EndToEnd, TwoLinksShareTheLockAndNeverTalkAtOnce)
 {
+    lock_releases releases(root.path("run/lock"));
+    ASSERT_TRUE(releases.watching());
     modem_sim first(HEALTHY + "split 30\n", root.path("modem1"));
     modem_sim second("family marvell\nattach 1\nipv4 10.99.0.1\nsplit 30\n", root.path("modem2"));
     child a({CELLWATCH, root.path("modem1"), "generic", "wwan0"}, &root);
@@ -233,6 +306,8 @@ TEST_F(EndToEnd, TwoLinksShareTheLockAndNeverTalkAtOnce)
     ASSERT_TRUE(b.wait(rb, 20s));
     auto spans_a = dialogue_spans(first.log());
     auto spans_b = dialogue_spans(second.log());
+    extend_to_release(spans_a, releases.times());
+    extend_to_release(spans_b, releases.times());
     for (auto [a0, a1] : spans_a)
         for (auto [b0, b1] : spans_b)
             EXPECT_FALSE(a0 <= b1 && b0 <= a1)

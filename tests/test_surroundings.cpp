@@ -1,0 +1,265 @@
+// What the program's surroundings may do to it: a parent's odd descriptors and signal state, log
+// readers and an event daemon that go away, pid files that name no process, a PORT that is no
+// modem, and a modem that stops taking output. Each case runs the real binary in a sandbox of
+// its own, so the cases of one test run at once.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using strings = std::vector<std::string>;
+
+class Surroundings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sandbox_root probe;
+        std::string why = sandbox_refusal(probe);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+    }
+};
+
+// A DHCP script that also records the signal state it was started with.
+void recording_dhcp_script(sandbox_root& root)
+{
+    write_file(root.path("bin/4dhcp.sh"),
+               "#!/bin/sh\necho \"4dhcp.sh $*\" >> '" + root.path("calls.log") +
+                   "'\nexec grep -E '^Sig(Blk|Ign)' /proc/self/status >> '" + root.path("signals.log") +
+                   "'\n", 0755);
+}
+
+void pipe_without_reader(int fd)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        _exit(125);
+    close(ends[0]);
+    dup2(ends[1], fd);
+    close(ends[1]);
+}
+
+struct inherited_case {
+    const char* name;
+    std::function<void()> prepare;
+};
+
+TEST_F(Surroundings, InheritedStateReachesNeitherTheModemNorTheScripts)
+{
+    const inherited_case cases[] = {
+        {"descriptor 0 closed", [] { close(0); }},
+        {"descriptor 1 closed", [] { close(1); }},
+        {"descriptor 2 closed", [] { close(2); }},
+        {"SIGCHLD ignored", [] { signal(SIGCHLD, SIG_IGN); }},
+        {"every signal blocked, some ignored", [] {
+             signal(SIGHUP, SIG_IGN);
+             signal(SIGUSR1, SIG_IGN);
+             sigset_t all;
+             sigfillset(&all);
+             sigprocmask(SIG_BLOCK, &all, nullptr);
+         }},
+        {"log readers gone", [] {
+             pipe_without_reader(1);
+             pipe_without_reader(2);
+         }},
+        {"port above descriptor 1023", [] {
+             struct rlimit lim = {2048, 2048};
+             setrlimit(RLIMIT_NOFILE, &lim);
+             for (int fd = 3; fd < 1100; ++fd)
+                 dup2(0, fd);
+         }},
+    };
+    // The second address query comes after the first address line is printed: a stdout that is
+    // the port would put that line in front of it.
+    const std::string scenario = "family marvell\ncid 5\nipv4 10.77.0.5\n";
+    std::vector<std::unique_ptr<one_link>> links;
+    for (const inherited_case& c : cases)
+        links.push_back(std::make_unique<one_link>(scenario, strings{"marvell", "wwan0"},
+                                                   recording_dhcp_script, c.prepare));
+    for (size_t i = 0; i < links.size(); ++i) {
+        const char* name = cases[i].name;
+        one_link& l = *links[i];
+        run_result r = l.stop_in_pause(4);
+        EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_EQ(l.sim.commands(), (strings{"AT", "AT+CGATT?", "AT*GETIP=1", "AT*GETIP=5"}))
+            << name;
+        EXPECT_EQ(l.root.calls(), "4dhcp.sh wwan0\n") << name;
+        EXPECT_EQ(read_file(l.root.path("signals.log")),
+                  "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n") << name;
+        EXPECT_EQ(count_of(r.err, "Fail to system"), 0u) << name;
+        EXPECT_FALSE(file_exists(l.root.path("run/lock/failover"))) << name;
+    }
+}
+
+TEST_F(Surroundings, StopSignalDuringTheDhcpScriptIsKept)
+{
+    auto slow_script = [](sandbox_root& root) {
+        write_file(root.path("bin/4dhcp.sh"),
+                   "#!/bin/sh\necho started >> '" + root.path("calls.log") + "'\nsleep 1\n", 0755);
+    };
+    const int signals[] = {SIGINT, SIGTERM};
+    std::vector<std::unique_ptr<one_link>> links;
+    for (int signo : signals) {
+        (void)signo;
+        links.push_back(std::make_unique<one_link>("ipv4 10.64.2.17\n",
+                                                   strings{"generic", "wwan0"}, slow_script));
+    }
+    for (size_t i = 0; i < links.size(); ++i) {
+        one_link& l = *links[i];
+        ASSERT_TRUE(wait_until([&] { return l.root.calls() == "started\n"; }, 10s));
+        l.cw->signal(signals[i]);
+    }
+    for (size_t i = 0; i < links.size(); ++i) {
+        run_result r;
+        // The script's second, then the cycle's 10-second pause, then the stop.
+        EXPECT_TRUE(links[i]->cw->wait(r, 15s)) << strsignal(signals[i]) << " was lost";
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(links[i]->sim.dialogues(), 1) << strsignal(signals[i]);
+    }
+}
+
+TEST_F(Surroundings, EventDaemonGoneDuringTheWriteGivesEpipeAndStatusZero)
+{
+    // A pipe that the daemon has let fill up holds the request's write; the daemon then goes
+    // away, as one that closes its end between the program's open and its write does.
+    sandbox_root root;
+    std::string fifo = root.path("run/.neventpipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int daemon = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int filler = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(daemon, 0);
+    ASSERT_GE(filler, 0);
+    const std::string block(4096, 'x');
+    while (write(filler, block.data(), block.size()) > 0) {
+    }
+    close(filler);
+    modem_sim sim("attach 2\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(wait_until([&] {
+        return read_file("/proc/" + std::to_string(cw.pid()) + "/wchan").find("pipe_write") !=
+               std::string::npos;
+    }, 20s)) << cw.err();
+    close(daemon);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 10s));
+    EXPECT_EQ(r.status, 0) << "killed by SIGPIPE?";
+    const std::string tail = "cm_run_failover Could not write whole message to FIFO! 32 "
+                             "(Broken pipe)";
+    ASSERT_GE(r.err.size(), tail.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+}
+
+// Runs the program as process 2 of a PID namespace and a session of its own, whose process 1
+// records every signal that reaches it in `marker`: there a pid of -1 reaches only the namespace,
+// 0 only the session's group, and 1 the recording process.
+std::function<void()> in_own_pid_namespace(const std::string& marker)
+{
+    return [marker] {
+        static int marker_fd = -1;
+        if (setsid() < 0)
+            _exit(123);
+        marker_fd = open(marker.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (unshare(CLONE_NEWPID) != 0)
+            _exit(124);
+        pid_t init = fork();
+        if (init > 0) {
+            int status = 0;
+            waitpid(init, &status, 0);
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        }
+        struct sigaction act = {};
+        act.sa_handler = [](int) { (void)!write(marker_fd, "signalled\n", 10); };
+        for (int signo : {SIGTERM, SIGINT, SIGHUP})
+            sigaction(signo, &act, nullptr);
+        pid_t program = fork();
+        if (program == 0)
+            return; // on to the exec, as process 2
+        int status = 0;
+        while (waitpid(program, &status, 0) < 0 && errno == EINTR) {
+        }
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    };
+}
+
+TEST_F(Surroundings, PidFilesThatHoldNoSingleProcessIdAreNotActedOn)
+{
+    const strings contents = {"-9 -1\n", "0\n", "1\n", "", "12 34\n", "4294967298\n", "7x\n",
+                              " 12\n", "3" + std::string(60, ' ') + "\n"};
+    temp_dir markers;
+    std::vector<std::unique_ptr<one_link>> links;
+    for (size_t i = 0; i < contents.size(); ++i) {
+        std::string text = contents[i];
+        auto plant = [text](sandbox_root& root) { write_file(root.path("run/dhcp.wwan0.pid"), text); };
+        links.push_back(std::make_unique<one_link>(
+            "attach 2\n", strings{"generic", "wwan0"}, plant,
+            in_own_pid_namespace(markers.path + "/" + std::to_string(i))));
+    }
+    for (size_t i = 0; i < links.size(); ++i) {
+        const std::string& text = contents[i];
+        run_result r;
+        ASSERT_TRUE(links[i]->cw->wait(r, 20s)) << text;
+        EXPECT_EQ(r.status, 0) << "pid file \"" << text << "\": " << r.err;
+        EXPECT_EQ(read_file(markers.path + "/" + std::to_string(i)), "") << text;
+        EXPECT_EQ(links[i]->root.calls(), "ifconfig wwan0 0.0.0.0 down\n") << text;
+        EXPECT_EQ(count_of(r.err, "/var/run/dhcp.wwan0.pid does not hold one process id above 1; "
+                                  "its DHCP client is not stopped\n"), 1u) << r.err;
+    }
+}
+
+TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
+{
+    sandbox_root root;
+    std::string file = root.path("not-a-modem"), fifo = root.path("fifo");
+    write_file(file, "precious\n");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int fifo_reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    std::vector<std::unique_ptr<child>> runs;
+    for (const std::string& port : {file, fifo, std::string("/dev/null")})
+        runs.push_back(std::make_unique<child>(strings{CELLWATCH, port, "generic", "wwan0"}, &root));
+    const std::string refusal = "25(Inappropriate ioctl for device)\n";
+    for (auto& cw : runs) {
+        EXPECT_TRUE(wait_until([&] { return cw->err() == refusal && sleeping(cw->pid()); }, 10s))
+            << cw->err();
+        cw->signal(SIGTERM);
+        run_result r;
+        ASSERT_TRUE(cw->wait(r, 5s));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, refusal);
+        EXPECT_EQ(r.fd0, "") << "a command was sent";
+    }
+    EXPECT_EQ(read_file(file), "precious\n");
+    char got[16];
+    EXPECT_LE(read(fifo_reader, got, sizeof got), 0) << "the FIFO was written to";
+    close(fifo_reader);
+}
+
+TEST_F(Surroundings, ModemThatTakesNoOutputTimesOutAndReleasesTheLock)
+{
+    // The modem answers the probe, then its firmware stops taking output: the attach query
+    // cannot be written.
+    auto start = std::chrono::steady_clock::now();
+    one_link l("ipv4 10.64.2.17\nafter 0 dialogues\nstall on\n", {"generic", "wwan0"});
+    ASSERT_TRUE(in_pause(l.sim, 1, l.root, *l.cw, 20s)) << l.cw->err();
+    auto took = std::chrono::steady_clock::now() - start;
+    // The 1-second pause, the send's 2.5 s and the silent collection's 2.5 s.
+    EXPECT_GE(took, 5800ms);
+    EXPECT_LE(took, 8500ms);
+    l.cw->signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(l.cw->wait(r, 5s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "READ AT\r\r\nOK\r\nSendCmd error. 110-Connection timed out\nREAD ");
+    EXPECT_EQ(r.fd0, "AT\rAT+CGATT?\r");
+}
+
+} // namespace
