@@ -3,6 +3,7 @@
 // after it cannot be mistaken for them.
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "modem/address.h"
@@ -75,7 +76,7 @@ int read_status(const char* text)
     const char* digit = skip_to_digit(text);
     if (digit == nullptr)
         return 0;
-    long value = 0;
+    int64_t value = 0; // wider than int on every target: long is not, on 32-bit ones
     for (size_t n = 0; n < STATUS_DIGITS_MAX && digit[n] >= '0' && digit[n] <= '9'; ++n) {
         value = value * 10 + (digit[n] - '0');
         if (value > INT_MAX)

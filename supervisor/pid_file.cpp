@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -19,10 +20,10 @@ bool is_space(char c)
 }
 
 // The number that the whole of `text` holds, or -1 when it holds anything else.
-long parse_pid(const char* text, size_t len)
+int64_t parse_pid(const char* text, size_t len)
 {
     size_t i = 0;
-    long value = 0;
+    int64_t value = 0; // wider than int on every target: long is not, on 32-bit ones
     for (; i < len && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
         if (value > INT_MAX)
@@ -52,7 +53,7 @@ pid_t read_pid_file(const char* path)
                 strerror(err));
         return -1;
     }
-    long pid = static_cast<size_t>(len) < sizeof text ? parse_pid(text, static_cast<size_t>(len))
+    int64_t pid = static_cast<size_t>(len) < sizeof text ? parse_pid(text, static_cast<size_t>(len))
                                                       : -1;
     if (pid <= 1) {
         fprintf(stderr, "%s does not hold one process id above 1; its DHCP client is not stopped\n",
