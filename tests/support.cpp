@@ -1,6 +1,7 @@
 // Test helpers over real descriptors and processes.
 #include "support.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,8 +19,57 @@
 #include <thread>
 #include <unistd.h>
 
-const char* const CELLWATCH = CELLWATCH_BIN;
+namespace {
+
+// The test command runs this suite against another build's program, the static musl one, by
+// naming it here; the tests themselves are the same.
+const char* program_under_test()
+{
+    const char* other = getenv("CELLWATCH_UNDER_TEST");
+    return other != nullptr && *other != '\0' ? other : CELLWATCH_BIN;
+}
+
+} // namespace
+
+const char* const CELLWATCH = program_under_test();
 const char* const MODEMSIM = MODEMSIM_BIN;
+
+bool emulated()
+{
+    return TARGET_EMULATOR[0] != '\0' && strcmp(CELLWATCH, CELLWATCH_BIN) == 0;
+}
+
+std::vector<std::string> with_emulator(const std::vector<std::string>& argv)
+{
+    std::vector<std::string> out;
+    bool done = !emulated();
+    for (const std::string& arg : argv) {
+        if (!done && (arg == CELLWATCH || arg == MODEMSIM)) {
+            std::istringstream words(TARGET_EMULATOR);
+            for (std::string w; words >> w;)
+                out.push_back(w);
+            done = true;
+        }
+        out.push_back(arg);
+    }
+    return out;
+}
+
+namespace {
+
+[[noreturn]] void exec_argv(const std::vector<std::string>& argv)
+{
+    std::vector<std::string> full = with_emulator(argv);
+    std::vector<char*> args;
+    for (const std::string& a : full)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+} // namespace
 
 temp_dir::temp_dir()
 {
@@ -153,10 +203,9 @@ modem_sim::modem_sim(const std::string& scenario_text, const std::string& link)
         dup2(o, 1);
         dup2(e, 2);
         if (link.empty())
-            execl(MODEMSIM, MODEMSIM, scenario.c_str(), (char*)nullptr);
+            exec_argv({MODEMSIM, scenario});
         else
-            execl(MODEMSIM, MODEMSIM, "--link", link.c_str(), scenario.c_str(), (char*)nullptr);
-        _exit(127);
+            exec_argv({MODEMSIM, "--link", link, scenario});
     }
     wait_until([&] { return read_file(out).find('\n') != std::string::npos; },
                std::chrono::seconds(5));
@@ -309,12 +358,7 @@ child::child(const std::vector<std::string>& argv, const sandbox_root* root,
     }
     if (prepare)
         prepare();
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
+    exec_argv(argv);
 }
 
 child::~child()
@@ -399,4 +443,10 @@ run_result one_link::stop_in_pause(size_t commands)
     if (!paused)
         r.status = -1;
     return r;
+}
+
+std::string ipv4_line(const std::string& token, const char* address)
+{
+    uint32_t stored = address != nullptr ? inet_addr(address) : 0;
+    return " IPv4 - " + token + " = " + std::to_string(stored) + "\n";
 }

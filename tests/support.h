@@ -137,5 +137,17 @@ struct one_link {
     run_result stop_in_pause(size_t commands);
 };
 
+// The line the program prints for an address token: the number is the address as stored (its
+// four bytes in network order) read in the host's byte order, so it differs between machines.
+// `address` is the dotted address stored, or nullptr when the token yields none.
+std::string ipv4_line(const std::string& token, const char* address);
+inline std::string ipv4_line(const char* address) { return ipv4_line(address, address); }
+
 extern const char* const CELLWATCH;
 extern const char* const MODEMSIM;
+
+// True when the program under test is a target binary that runs under an emulator.
+bool emulated();
+
+// `argv` with the emulator's words in front of the first target binary it names, when emulated.
+std::vector<std::string> with_emulator(const std::vector<std::string>& argv);

@@ -3,8 +3,6 @@
 // sandbox of its own, so the cases of one test run at once.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include "support.h"
 
 namespace {
@@ -27,12 +25,6 @@ std::string shipped(const std::string& name)
     std::string text = read_file(std::string(SCENARIOS_DIR) + "/" + name);
     EXPECT_FALSE(text.empty()) << name;
     return text;
-}
-
-// The address line as printed: the number is the address as stored, read in host byte order.
-std::string ipv4_line(const char* address)
-{
-    return " IPv4 - " + std::string(address) + " = " + std::to_string(inet_addr(address)) + "\n";
 }
 
 struct expected_cycle {

@@ -4,6 +4,7 @@
 // its own, so the cases of one test run at once.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sched.h>
@@ -226,15 +227,19 @@ TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
     std::vector<std::unique_ptr<child>> runs;
     for (const std::string& port : {file, fifo, std::string("/dev/null")})
         runs.push_back(std::make_unique<child>(strings{CELLWATCH, port, "generic", "wwan0"}, &root));
-    const std::string refusal = "25(Inappropriate ioctl for device)\n";
+    // ENOTTY's number, and its text in the program's own C library, on one line.
+    auto one_refusal = [](const std::string& err) {
+        return err.rfind("25(", 0) == 0 && err.size() > 5 && err.substr(err.size() - 2) == ")\n" &&
+               count_of(err, "\n") == 1;
+    };
     for (auto& cw : runs) {
-        EXPECT_TRUE(wait_until([&] { return cw->err() == refusal && sleeping(cw->pid()); }, 10s))
+        EXPECT_TRUE(wait_until([&] { return one_refusal(cw->err()) && sleeping(cw->pid()); }, 10s))
             << cw->err();
         cw->signal(SIGTERM);
         run_result r;
         ASSERT_TRUE(cw->wait(r, 5s));
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, refusal);
+        EXPECT_TRUE(one_refusal(r.err)) << r.err;
         EXPECT_EQ(r.fd0, "") << "a command was sent";
     }
     EXPECT_EQ(read_file(file), "precious\n");
@@ -258,7 +263,11 @@ TEST_F(Surroundings, ModemThatTakesNoOutputTimesOutAndReleasesTheLock)
     run_result r;
     ASSERT_TRUE(l.cw->wait(r, 5s));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "READ AT\r\r\nOK\r\nSendCmd error. 110-Connection timed out\nREAD ");
+    // ETIMEDOUT's number; its text is the program's C library's.
+    const std::string head = "READ AT\r\r\nOK\r\nSendCmd error. " + std::to_string(ETIMEDOUT) + "-";
+    EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - 6), "\nREAD ") << r.err;
+    EXPECT_EQ(count_of(r.err, "\n"), 3u) << r.err;
     EXPECT_EQ(r.fd0, "AT\rAT+CGATT?\r");
 }
 
