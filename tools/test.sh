@@ -1,12 +1,15 @@
 #!/bin/bash
 # Builds cellwatch twice (Release, and AddressSanitizer+UndefinedBehaviorSanitizer), runs the
-# whole suite in both through CTest, then the static checks, the packaging check and short
-# fuzzing runs. Installs the Debian packages it needs when they are missing (as root).
+# whole suite in both through CTest; builds it for the routers (big-endian MIPS, 32- and 64-bit
+# ARM, static musl) and runs the whole suite on MIPS and the unit tests on ARM under qemu-user,
+# and the end-to-end tests against the musl program; then the static checks, the packaging
+# check and short fuzzing runs. Installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libgtest-dev net-tools util-linux clang libclang-rt-14-dev
-          valgrind cppcheck clang-tidy dpkg-dev file)
+          valgrind cppcheck clang-tidy dpkg-dev file googletest qemu-user-static musl-tools
+          g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -36,6 +39,32 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest -j"$jobs" --output-on-failure --timeout 180)
+
+# The routers' builds. Emulated tests mostly wait on the program's own pauses, so more of them
+# run at once than there are cores.
+targets=(mips-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu)
+for t in "${targets[@]}" x86_64-linux-musl; do
+    cmake -S . -B "build-$t" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$t.cmake" \
+          -DBUILD_TESTING=ON >/dev/null
+    cmake --build "build-$t" -j"$jobs" >/dev/null
+done
+# The program carries no libstdc++ run-time code in any build (the musl one is linked by musl's
+# C driver, which would fail on it).
+for dir in build build-mips-linux-gnu build-arm-linux-gnueabihf build-aarch64-linux-gnu; do
+    if readelf -d "$dir/cellwatch" | grep -q 'libstdc++'; then
+        echo "$dir/cellwatch needs libstdc++"
+        exit 1
+    fi
+done
+echo "== big-endian MIPS under qemu-user: the whole suite"
+(cd build-mips-linux-gnu && ctest -j4 --output-on-failure --timeout 180)
+for t in arm-linux-gnueabihf aarch64-linux-gnu; do
+    echo "== $t under qemu-user: the unit tests"
+    (cd "build-$t" && ctest -j4 -L unit --output-on-failure --timeout 180)
+done
+echo "== static musl: the end-to-end tests and the no-heap run against its program"
+(cd build && CELLWATCH_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch" \
+    ctest -j"$jobs" -L end_to_end --output-on-failure --timeout 180)
 
 for extra in tools/static-checks.sh tools/package-check.sh fuzz/run.sh; do
     if [ -x "$extra" ]; then
