@@ -450,3 +450,11 @@ std::string ipv4_line(const std::string& token, const char* address)
     uint32_t stored = address != nullptr ? inet_addr(address) : 0;
     return " IPv4 - " + token + " = " + std::to_string(stored) + "\n";
 }
+
+void sandboxed_test::SetUp()
+{
+    sandbox_root probe;
+    std::string why = sandbox_refusal(probe);
+    if (!why.empty())
+        GTEST_SKIP() << why;
+}

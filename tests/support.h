@@ -1,4 +1,5 @@
 #pragma once
+#include <gtest/gtest.h>
 // Helpers shared by the tests: real descriptors, real processes, a real mount namespace.
 #include <chrono>
 #include <functional>
@@ -87,6 +88,13 @@ std::string enter_sandbox(const sandbox_root& root);
 
 // "" when a child can run inside a sandbox over `root`; otherwise why not (for a skip).
 std::string sandbox_refusal(const sandbox_root& root);
+
+// A test that runs programs in sandboxes of their own: skipped, with the reason, where no private
+// mount namespace can be had.
+class sandboxed_test : public ::testing::Test {
+protected:
+    void SetUp() override;
+};
 
 // The result of a finished process.
 struct run_result {

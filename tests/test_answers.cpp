@@ -9,16 +9,7 @@ namespace {
 
 using strings = std::vector<std::string>;
 
-class Answers : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        sandbox_root probe;
-        std::string why = sandbox_refusal(probe);
-        if (!why.empty())
-            GTEST_SKIP() << why;
-    }
-};
+using Answers = sandboxed_test;
 
 std::string shipped(const std::string& name)
 {

@@ -20,16 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using strings = std::vector<std::string>;
 
-class Surroundings : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        sandbox_root probe;
-        std::string why = sandbox_refusal(probe);
-        if (!why.empty())
-            GTEST_SKIP() << why;
-    }
-};
+using Surroundings = sandboxed_test;
 
 // A DHCP script that also records the signal state it was started with.
 void recording_dhcp_script(sandbox_root& root)

@@ -1,13 +1,6 @@
 # 32-bit ARM (hard-float) with glibc, from Debian's g++-arm-linux-gnueabihf; the tests run under qemu-user.
 # usage: cmake -S . -B DIR -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm-linux-gnueabihf.cmake
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Every target binary is started through the emulator, with the target's library root.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm-static -L /usr/arm-linux-gnueabihf)
+set(CELLWATCH_TRIPLE arm-linux-gnueabihf)
+set(CELLWATCH_PROCESSOR arm)
+set(CELLWATCH_QEMU qemu-arm-static)
+include(${CMAKE_CURRENT_LIST_DIR}/cross-glibc.cmake)
