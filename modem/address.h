@@ -10,7 +10,7 @@ const char* skip_to_digit(const char* text);
 // every token found.
 uint32_t parse_ipv4(const char* text);
 
-// 0 with the IPv6 address of the first token stored in `out` (the token starts where the run of
-// hex digits and colons holding the first decimal digit starts, so fe80::1 is read whole); -1 when there is no token or the
-// converter rejects it. Prints " IPv6 - <token>" on stdout on success.
+// 0 with the IPv6 address of the first token stored in `out`; -1 when there is no token or the
+// converter rejects it. The token starts where the run of hex digits and colons holding the
+// first decimal digit starts, so fe80::1 is read whole. Prints " IPv6 - <token>" on success.
 int parse_ipv6(const char* text, uint8_t out[16]);

@@ -77,7 +77,7 @@ int open_port(const char* path, unsigned speed)
     // A PORT that names a file, a FIFO or /dev/null is a mistake, not a modem: nothing is
     // written to it, and the cycle counts it as a port that did not open.
     if (!isatty(fd)) {
-        int err = errno != 0 ? errno : ENOTTY;
+        int err = errno;
         close(fd);
         report_open_failure(err);
         return -1;

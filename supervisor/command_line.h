@@ -8,8 +8,8 @@
 uint32_t modem_type_of(const char* type);
 
 // 0 when IFACE is a name that can safely stand in the shell commands built from it: 1 to 15
-// characters, each an ASCII letter, digit, '.', '-' or '_', the first not '-'. Otherwise -1, with one line on
-// stderr that names the argument and says why.
+// characters, each an ASCII letter, digit, '.', '-' or '_', the first not '-'. Otherwise -1,
+// with one line on stderr that names the argument and says why.
 int check_ifname(const char* iface);
 
 // Fills `info` (zero-filling it first) from argv; argc must be at least 4.

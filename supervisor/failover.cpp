@@ -28,8 +28,7 @@ void stop_client(const char* pid_file, const char* down_command)
     pid_t pid = read_pid_file(pid_file);
     if (pid > 1)
         kill(pid, SIGTERM);
-    int err = run_shell(down_command);
-    (void)err;
+    run_shell(down_command);
 }
 
 } // namespace

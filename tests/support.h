@@ -1,6 +1,7 @@
 #pragma once
-#include <gtest/gtest.h>
 // Helpers shared by the tests: real descriptors, real processes, a real mount namespace.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -101,11 +102,9 @@ TEST_F(Surroundings, StopSignalDuringTheDhcpScriptIsKept)
     };
     const int signals[] = {SIGINT, SIGTERM};
     std::vector<std::unique_ptr<one_link>> links;
-    for (int signo : signals) {
-        (void)signo;
+    for (size_t i = 0; i < std::size(signals); ++i)
         links.push_back(std::make_unique<one_link>("ipv4 10.64.2.17\n",
                                                    strings{"generic", "wwan0"}, slow_script));
-    }
     for (size_t i = 0; i < links.size(); ++i) {
         one_link& l = *links[i];
         ASSERT_TRUE(wait_until([&] { return l.root.calls() == "started\n"; }, 10s));

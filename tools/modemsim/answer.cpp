@@ -62,9 +62,10 @@ std::string tag_line(const std::string& tag, const std::string& value, const mod
 std::string cgpaddr(const modem_state& st)
 {
     std::string value = std::to_string(st.cid);
-    if (st.ipv4.empty() && st.ipv6.empty() && st.empty == empty_context::zero)
+    bool no_address = st.ipv4.empty() && st.ipv6.empty();
+    if (no_address && st.empty == empty_context::zero)
         value += "," + field("0.0.0.0", st);
-    if (st.ipv4.empty() && st.ipv6.empty() && st.empty == empty_context::quoted)
+    if (no_address && st.empty == empty_context::quoted)
         value += ",\"\"";
     if (!st.ipv4.empty())
         value += "," + field(st.ipv4, st);
