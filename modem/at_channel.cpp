@@ -13,6 +13,7 @@
 #include "modem/deadline.h"
 
 char resp_buf[RESP_CAPACITY + 1];
+const at_tracer* at_trace = nullptr;
 
 namespace {
 
@@ -56,6 +57,14 @@ ssize_t write_without_waiting(int fd, const char* text, size_t len)
     return sent;
 }
 
+// Hands the collected answer to the tracer, if any, and returns `result`.
+int answered(size_t count, int result)
+{
+    if (at_trace != nullptr)
+        at_trace->answered(resp_buf, count, result);
+    return result;
+}
+
 } // namespace
 
 int SendCmd(int fd, const char* cmd)
@@ -65,12 +74,13 @@ int SendCmd(int fd, const char* cmd)
     ssize_t echoed = write(0, cmd, len);
     (void)echoed;
     ssize_t sent = wait_writable(fd) == 0 ? write_without_waiting(fd, cmd, len) : -1;
-    if (sent < 1) {
-        int err = errno;
+    int err = errno;
+    int result = sent < 1 ? -1 : 0;
+    if (result < 0)
         fprintf(stderr, "SendCmd error. %d-%s\n", err, strerror(err));
-        return -1;
-    }
-    return 0;
+    if (at_trace != nullptr)
+        at_trace->sent(cmd, result, result < 0 ? err : 0);
+    return result;
 }
 
 int read_response(int fd)
@@ -97,9 +107,9 @@ int read_response(int fd)
         if (strstr(resp_buf, "OK") != nullptr)
             break;
         if (strstr(resp_buf, "ERROR") != nullptr)
-            return -1;
+            return answered(count, -1);
     }
     resp_buf[count] = '\0';
     fprintf(stderr, "READ %s", resp_buf);
-    return static_cast<int>(count);
+    return answered(count, static_cast<int>(count));
 }

@@ -13,6 +13,16 @@ constexpr int WAIT_MS = 500;
 // The last answer collected, NUL-terminated; cleared by every read_response.
 extern char resp_buf[RESP_CAPACITY + 1];
 
+// Told, when set, of each command as SendCmd finishes with it (its result, and the errno when
+// nothing was written) and of each answer as read_response finishes with it (the bytes
+// collected, NULs included, and the result). For a tool that shows the dialogue; the supervisor
+// leaves it unset, and neither call changes what the channel does or prints.
+struct at_tracer {
+    void (*sent)(const char* cmd, int result, int err);
+    void (*answered)(const char* text, size_t len, int result);
+};
+extern const at_tracer* at_trace;
+
 // Echoes `cmd` to descriptor 0, then writes it to the modem in one call, once the port takes
 // output (at most SEND_WAIT_MS). Returns 0, or -1 with "SendCmd error. errno-text" on stderr when
 // nothing was written (ETIMEDOUT when the port took nothing in time).

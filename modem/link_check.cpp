@@ -103,20 +103,38 @@ const char* address_text(int response, const char* tag)
     return nullptr;
 }
 
-const char* query_address(int fd, const char* query, const char* tag)
+// Records in `last_check` why the answer to `command`, read as `response`, failed the check.
+int modem_failed(const char* command, const char* tag, int response)
+{
+    int fault = FAULT_NO_TAG;
+    if (response == 0)
+        fault = FAULT_SILENT;
+    else if (response < 0)
+        fault = FAULT_ERROR;
+    else if (strstr(resp_buf, "OK") == nullptr)
+        fault = FAULT_NO_OK;
+    last_check.fault = fault;
+    last_check.command = command;
+    last_check.tag = tag;
+    return CHECK_MODEM_FAILED;
+}
+
+const char* query_address(int fd, const char* query, const char* tag, int& response)
 {
     SendCmd(fd, query);
-    return address_text(read_response(fd), tag);
+    response = read_response(fd);
+    return address_text(response, tag);
 }
 
 int check_ipv4_address(int fd, link_info& info, const family_commands& f)
 {
-    const char* text = query_address(fd, f.address_query, f.address_tag);
+    int response = 0;
+    const char* text = query_address(fd, f.address_query, f.address_tag, response);
     if (text == nullptr)
-        return CHECK_MODEM_FAILED;
+        return modem_failed(f.address_query, f.address_tag, response);
     uint32_t addr = parse_ipv4(text);
     if (info.modem_type == MODEM_MARVELL && addr == 0) {
-        text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG);
+        text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG, response);
         if (text != nullptr)
             addr = parse_ipv4(text);
     }
@@ -137,12 +155,13 @@ int check_ipv6_address(int fd, link_info& info)
 {
     if (info.modem_type != MODEM_MARVELL)
         return CHECK_OK;
-    const char* text = query_address(fd, GETIP_QUERY, GETIP_TAG);
+    int response = 0;
+    const char* text = query_address(fd, GETIP_QUERY, GETIP_TAG, response);
     if (text == nullptr)
-        return CHECK_MODEM_FAILED;
+        return modem_failed(GETIP_QUERY, GETIP_TAG, response);
     uint8_t addr[16] = {};
     if (parse_ipv6(text, addr) != 0) {
-        text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG);
+        text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG, response);
         if (text != nullptr)
             parse_ipv6(text, addr);
     }
@@ -155,27 +174,42 @@ int check_ipv6_address(int fd, link_info& info)
     return CHECK_NEW_ADDRESS;
 }
 
+// The attach status from the answer to the family's attach query, or -1 when that answer
+// failed the check.
+int read_attach_status(int fd, const family_commands& f)
+{
+    SendCmd(fd, f.attach_query);
+    int response = read_response(fd);
+    const char* tag = strstr(resp_buf, f.attach_tag);
+    if (response == 0 || strstr(resp_buf, "OK") == nullptr || tag == nullptr) {
+        modem_failed(f.attach_query, f.attach_tag, response);
+        return -1;
+    }
+    return read_status(rest_of_line(tag + strlen(f.attach_tag)));
+}
+
 } // namespace
+
+check_report last_check;
 
 int check_link(int fd, link_info& info)
 {
     const family_commands& f = commands_for(info.modem_type);
-    if (probe_failed(fd))
+    last_check = check_report{-1, 0, FAULT_NONE, nullptr, nullptr};
+    if (probe_failed(fd)) {
+        last_check.fault = FAULT_NOT_SENT;
+        last_check.command = PROBE;
         return CHECK_MODEM_FAILED;
-
-    SendCmd(fd, f.attach_query);
-    int response = read_response(fd);
-    if (response == 0 || strstr(resp_buf, "OK") == nullptr)
+    }
+    int status = read_attach_status(fd, f);
+    if (status < 0)
         return CHECK_MODEM_FAILED;
-    const char* tag = strstr(resp_buf, f.attach_tag);
-    if (tag == nullptr)
-        return CHECK_MODEM_FAILED;
-    int status = read_status(rest_of_line(tag + strlen(f.attach_tag)));
+    last_check.attach_status = status;
     if (status == 1) {
         info.attached = 1;
     } else if (status == info.attached) {
         // Detached and known to be: ask to attach and look again next cycle.
-        SendCmd(fd, f.attach_command);
+        last_check.attach_sent = SendCmd(fd, f.attach_command) == 0 ? 1 : 0;
         return CHECK_OK;
     } else {
         info.attached = 0;

@@ -10,6 +10,27 @@ enum : int {
     CHECK_MODEM_FAILED = -3, // the modem did not answer as needed
 };
 
+// Why a check came back CHECK_MODEM_FAILED.
+enum : int {
+    FAULT_NONE = 0,
+    FAULT_NOT_SENT,   // no probe could be written to the port
+    FAULT_SILENT,     // the answer to `command` was empty
+    FAULT_ERROR,      // it held "ERROR" and no "OK"
+    FAULT_NO_OK,      // it held no "OK"
+    FAULT_NO_TAG,     // it held no `tag` (for an address: no `tag` line with a comma)
+};
+
+// What the last check_link saw, for a report in words; the supervisor does not read it.
+struct check_report {
+    int attach_status;   // the status read, -1 when none was
+    int attach_sent;     // 1 when the attach command was written
+    int fault;           // a FAULT_ code, FAULT_NONE unless the check failed
+    const char* command; // the command whose answer failed it, with its CR; nullptr when none
+    const char* tag;     // the tag looked for in that answer; nullptr for the probe
+};
+extern check_report last_check;
+
 // One dialogue over the open port `fd`: probe, attach state (asking to attach when detached),
-// address. Updates `attached` and the addresses in `info` and returns a CHECK_ code.
+// address. Updates `attached` and the addresses in `info`, fills `last_check`, and returns a
+// CHECK_ code.
 int check_link(int fd, link_info& info);

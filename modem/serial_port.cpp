@@ -45,9 +45,11 @@ void set_speed(struct termios& tio, unsigned bps)
             cfsetspeed(&tio, s.code);
 }
 
+// Leaves `err` in errno, so that a caller can still say why.
 void report_open_failure(int err)
 {
     fprintf(stderr, "%i(%s)\n", err, strerror(err));
+    errno = err;
 }
 
 // True once the port has sent what was written to it; false when output still waits after the

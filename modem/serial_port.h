@@ -8,8 +8,9 @@ extern struct termios port_tio;
 
 // Opens `path` read-write, exclusively, blocking, raw 8N1 at `speed` bits per second, and
 // discards input left over from an earlier dialogue.
-// Returns the descriptor, or -1 with "errno(text)" on stderr when the open fails or `path` is not
-// a terminal (then ENOTTY, and the descriptor is closed before anything is written to it).
+// Returns the descriptor, or -1 with "errno(text)" on stderr and that errno left set when the
+// open fails or `path` is not a terminal (then ENOTTY, and the descriptor is closed before
+// anything is written to it).
 // Failures of the settings calls after that are not reported.
 int open_port(const char* path, unsigned speed);
 
