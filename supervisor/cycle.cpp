@@ -4,31 +4,17 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "modem/modem.h"
+#include "supervisor/lock.h"
 #include "supervisor/pause.h"
 #include "supervisor/shell.h"
 
 namespace {
 
-constexpr const char LOCK_PATH[] = "/var/lock/failover";
 constexpr unsigned PAUSE_BEFORE_ATTEMPT = 1;
 constexpr unsigned PAUSE_AFTER_CYCLE = 10;
-constexpr unsigned PORT_SPEED = 115200;
 constexpr size_t DHCP_COMMAND_CAPACITY = 128;
-
-// O_EXCL makes creation the test-and-set; O_NOFOLLOW keeps a planted symlink from pointing
-// the lock anywhere else. The descriptor is not needed: the file's existence is the lock.
-bool take_lock()
-{
-    int fd = open(LOCK_PATH, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
-}
 
 int check_once(link_info& info, const char* port)
 {
@@ -95,7 +81,7 @@ int run_cycle(link_info& info, const char* port)
         if (!take_lock())
             continue;
         int result = check_once(info, port);
-        unlink(LOCK_PATH);
+        release_lock();
         if (result == CHECK_NEW_ADDRESS)
             run_dhcp_script(info);
         if (score_result(result, info.attached, fail_score) == OUTCOME_FAILOVER)

@@ -7,6 +7,9 @@ enum : int {
     OUTCOME_FAILOVER = 1, // the link was lost or the failure score reached the threshold
 };
 
+// The speed the port is opened at for every dialogue.
+constexpr unsigned PORT_SPEED = 115200;
+
 // The cycle's own mark for a port that did not open; not a link check result.
 constexpr int CHECK_NO_PORT = 1;
 
