@@ -4,7 +4,8 @@
 constexpr const char LOCK_PATH[] = "/var/lock/failover";
 
 // Creates the lock file. True when this process created it and so holds the lock; false when it
-// exists already (someone else's, or one left behind) or cannot be created.
+// exists already (someone else's, or one left behind; errno EEXIST) or cannot be created (errno
+// says why).
 bool take_lock();
 
 // Removes the lock file; only its holder calls this.

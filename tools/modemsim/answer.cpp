@@ -147,6 +147,14 @@ std::vector<piece> in_chunks(const std::vector<piece>& pieces, size_t size, int 
 std::vector<piece> answer_command(const std::string& command, modem_state& st)
 {
     std::vector<piece> out;
+    auto once = st.once_answers.find(command);
+    if (once != st.once_answers.end() && !once->second.empty()) {
+        std::optional<std::string> answer = once->second.front();
+        once->second.pop_front();
+        if (answer)
+            out.push_back({*answer});
+        return out;
+    }
     if (st.silent || std::find(st.ignored.begin(), st.ignored.end(), command) != st.ignored.end())
         return out;
     if (st.delay_ms > 0)

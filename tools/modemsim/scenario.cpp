@@ -149,6 +149,9 @@ std::string check_step(const step& s)
     } else if (s.keyword == "answer") {
         if (need(2) && step_text(s) != "default")
             decode_escapes(step_text(s), decoded, problem);
+    } else if (s.keyword == "answer-once") {
+        if (need(2) && step_text(s) != "none")
+            decode_escapes(step_text(s), decoded, problem);
     } else if (s.keyword == "unplug") {
         if (a.size() > 1)
             problem = "'unplug' takes at most one command";
@@ -270,6 +273,15 @@ bool apply_step(const step& s, modem_state& st)
         } else {
             decode_escapes(text, decoded, problem);
             st.fixed_answers[a[0]] = decoded;
+        }
+    } else if (s.keyword == "answer-once") {
+        std::string text = step_text(s);
+        std::string decoded;
+        if (text == "none") {
+            st.once_answers[a[0]].emplace_back(std::nullopt);
+        } else {
+            decode_escapes(text, decoded, problem);
+            st.once_answers[a[0]].emplace_back(decoded);
         }
     }
     return true;

@@ -1,6 +1,8 @@
 #pragma once
 // A modemsim scenario: the modem's state and its quirks, and the changes that come later.
+#include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ struct modem_state {
     bool silent = false;
     std::vector<std::string> ignored;
     std::map<std::string, std::string> fixed_answers;
+    // Answers used once each, in order, before any other for their command; nullopt is silence.
+    std::map<std::string, std::deque<std::optional<std::string>>> once_answers;
     size_t noise = 0;
     size_t flood = 0;
     std::string unplug_on;          // unplug when this command arrives
