@@ -54,13 +54,27 @@ size_t command_length(const exchange& e)
     return strcspn(e.command, "\r");
 }
 
-// True when a later exchange answered the same command.
-bool asked_again(size_t i)
+bool same_answer(const exchange& a, const exchange& b)
 {
-    for (size_t j = i + 1; j < count; ++j)
-        if (exchanges[j].answered && strcmp(exchanges[j].command, exchanges[i].command) == 0)
-            return true;
-    return false;
+    return a.len == b.len && memcmp(a.answer, b.answer, a.len) == 0;
+}
+
+// How exchange `i`'s answer is replayed: LASTING when no later exchange answered its command,
+// ONCE when a later one answered it differently, and not at all (COVERED) when every later
+// answer is the same, which the last one's lasting step gives.
+enum replay { LASTING, ONCE, COVERED };
+
+replay replay_of(size_t i)
+{
+    replay r = LASTING;
+    for (size_t j = i + 1; j < count; ++j) {
+        if (!exchanges[j].answered || strcmp(exchanges[j].command, exchanges[i].command) != 0)
+            continue;
+        if (!same_answer(exchanges[i], exchanges[j]))
+            return ONCE;
+        r = COVERED;
+    }
+    return r;
 }
 
 // The answer as a step's text. An answer that is exactly a step's keyword for "no fixed answer"
@@ -137,7 +151,10 @@ void write_scenario_steps(text_out& out, const char* family)
         if (!e.answered)
             continue;
         int n = static_cast<int>(command_length(e));
-        bool once = asked_again(i);
+        replay r = replay_of(i);
+        if (r == COVERED)
+            continue;
+        bool once = r == ONCE;
         if (e.len == 0) {
             out.format(once ? "answer-once %.*s none\n" : "ignore %.*s\n", n, e.command);
         } else {

@@ -34,7 +34,7 @@ size_t exchanges_dropped();
 void print_dialogue(text_out& out);
 
 // The dialogue as modemsim scenario steps that replay it: echo off, then each answer exactly as
-// collected. A command asked again later with another answer gets "answer-once" steps; the last
-// answer to each command lasts ("answer", or "ignore" for silence). `family` is the scenario's
+// collected. The last answer to each command lasts ("answer", or "ignore" for silence); an
+// earlier one that a later answer differs from is an "answer-once" step. `family` is the scenario's
 // family word.
 void write_scenario_steps(text_out& out, const char* family);
