@@ -126,7 +126,7 @@ void print_dialogue(text_out& out)
         if (!e.answered) {
             out.text("  (answer not read)\n");
         } else if (e.len == 0) {
-            out.format("< (nothing in %ld ms)\n", e.ms);
+            out.format("< (nothing)  (%ld ms)\n", e.ms);
         } else {
             out.text("< ");
             out.visible(e.answer, e.len);

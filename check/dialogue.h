@@ -29,7 +29,7 @@ const exchange& exchange_at(size_t i);
 size_t exchanges_dropped();
 
 // One line per command and one per answer: "> AT\r", then "< AT\r\r\nOK\r\n  (3 ms)",
-// "< (nothing in 2500 ms)" or "  (answer not read)"; "> AT\r  not sent: 110 Connection ..."
+// "< (nothing)  (2500 ms)" or "  (answer not read)"; "> AT\r  not sent: 110 Connection ..."
 // for a command the port did not take.
 void print_dialogue(text_out& out);
 

@@ -133,7 +133,7 @@ long seconds_since(const struct timespec& from)
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec - from.tv_sec;
+    return ((now.tv_sec - from.tv_sec) * 1000L + (now.tv_nsec - from.tv_nsec) / 1000000L) / 1000L;
 }
 
 // Polls for the lock once a second, as cellwatch does, for at most LOCK_WAIT_S; then checks

@@ -21,17 +21,19 @@
 
 namespace {
 
-// The test command runs this suite against another build's program, the static musl one, by
-// naming it here; the tests themselves are the same.
-const char* program_under_test()
+// The test command runs this suite against another build's programs, the static musl ones, by
+// naming them here; the tests themselves are the same.
+const char* program_under_test(const char* variable, const char* built)
 {
-    const char* other = getenv("CELLWATCH_UNDER_TEST");
-    return other != nullptr && *other != '\0' ? other : CELLWATCH_BIN;
+    const char* other = getenv(variable);
+    return other != nullptr && *other != '\0' ? other : built;
 }
 
 } // namespace
 
-const char* const CELLWATCH = program_under_test();
+const char* const CELLWATCH = program_under_test("CELLWATCH_UNDER_TEST", CELLWATCH_BIN);
+const char* const CELLWATCH_CHECK =
+    program_under_test("CELLWATCH_CHECK_UNDER_TEST", CELLWATCH_CHECK_BIN);
 const char* const MODEMSIM = MODEMSIM_BIN;
 
 bool emulated()
@@ -44,7 +46,7 @@ std::vector<std::string> with_emulator(const std::vector<std::string>& argv)
     std::vector<std::string> out;
     bool done = !emulated();
     for (const std::string& arg : argv) {
-        if (!done && (arg == CELLWATCH || arg == MODEMSIM)) {
+        if (!done && (arg == CELLWATCH || arg == CELLWATCH_CHECK || arg == MODEMSIM)) {
             std::istringstream words(TARGET_EMULATOR);
             for (std::string w; words >> w;)
                 out.push_back(w);

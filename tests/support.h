@@ -153,6 +153,7 @@ std::string ipv4_line(const std::string& token, const char* address);
 inline std::string ipv4_line(const char* address) { return ipv4_line(address, address); }
 
 extern const char* const CELLWATCH;
+extern const char* const CELLWATCH_CHECK;
 extern const char* const MODEMSIM;
 
 // True when the program under test is a target binary that runs under an emulator.

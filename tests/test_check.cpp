@@ -1,0 +1,228 @@
+// cellwatch-check against the simulator: each verdict with its first line and exit status, the
+// lock and the port handled as cellwatch handles them, nothing run or requested, and a capture
+// that replays. Each run has a sandbox of its own, so the cases of one test run at once.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <set>
+#include <sys/stat.h>
+
+#include "support.h"
+
+namespace {
+
+using strings = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+using Check = sandboxed_test;
+
+strings lines_of(const std::string& text)
+{
+    strings lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The report without its timings, which differ from run to run.
+strings untimed(const std::string& out)
+{
+    strings lines = lines_of(out);
+    for (std::string& line : lines) {
+        size_t at = line.rfind("  (");
+        if (line.rfind("< ", 0) == 0 && at != std::string::npos && line.back() == ')')
+            line.erase(at);
+    }
+    return lines;
+}
+
+// The commands the report says were sent, without their CR.
+strings reported_commands(const std::string& out)
+{
+    strings commands;
+    for (const std::string& line : lines_of(out))
+        if (line.rfind("> ", 0) == 0)
+            commands.push_back(line.substr(2, line.find("\\r") - 2));
+    return commands;
+}
+
+std::set<std::string> names_in(const std::string& dir)
+{
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// One cellwatch-check against a modemsim of its own, in a sandbox with an event pipe and pid
+// files that it must leave alone. "PORT" in `args` stands for the simulator's port.
+struct check_run {
+    sandbox_root root;
+    modem_sim sim;
+    std::set<std::string> run_before;
+    std::unique_ptr<child> proc;
+
+    check_run(const std::string& scenario, strings args, const std::string& lock = "")
+        : sim(scenario)
+    {
+        mkfifo(root.path("run/.neventpipe").c_str(), 0600);
+        write_file(root.path("run/dhcp.wwan0.pid"), "4242\n");
+        if (!lock.empty())
+            write_file(root.path("run/lock/failover"), lock);
+        run_before = names_in(root.path("run"));
+        for (std::string& a : args)
+            if (a == "PORT")
+                a = sim.port();
+        args.insert(args.begin(), CELLWATCH_CHECK);
+        proc = std::make_unique<child>(args, &root);
+    }
+
+    // Waits for the end and checks the rule every run keeps: nothing run, nothing requested, no
+    // file made or removed beside the lock, and no raw CR in the report.
+    run_result finish(std::chrono::milliseconds timeout)
+    {
+        run_result r;
+        EXPECT_TRUE(proc->wait(r, timeout)) << "no end in time";
+        EXPECT_EQ(root.calls(), "");
+        EXPECT_EQ(names_in(root.path("run")), run_before);
+        EXPECT_EQ(read_file(root.path("run/dhcp.wwan0.pid")), "4242\n");
+        EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
+        return r;
+    }
+};
+
+struct verdict_case {
+    std::string scenario;
+    strings args;
+    std::string first_line;
+    int status;
+    strings commands;
+};
+
+TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
+{
+    const strings generic = {"AT", "AT+CGATT?", "AT+CGPADDR"};
+    const std::vector<verdict_case> cases = {
+        {"ipv4 10.64.2.17\n", {"PORT", "generic"}, "healthy: attached, IPv4 10.64.2.17", 0,
+         generic},
+        {"family marvell\nipv6 2a00:db8::1\n", {"PORT", "marvell", "ip6"},
+         "healthy: attached, IPv6 2a00:db8::1", 0, {"AT", "AT+CGATT?", "AT*GETIP=1"}},
+        {"attach 0\n", {"PORT", "generic"},
+         "not-attached: attach status 0; asked the modem to attach", 2,
+         {"AT", "AT+CGATT?", "AT+CGATT=1"}},
+        {"ipv4 none\n", {"PORT", "generic"}, "not-attached: attach status 1, but no IPv4 address",
+         2, generic},
+        {"attach 2\n", {"PORT", "generic"}, "lost: attach status 2", 3, {"AT", "AT+CGATT?"}},
+        {"answer AT+CGATT? \\r\\nOK\\r\\n\n", {"PORT", "generic"},
+         "modem-failed: no \"CGATT:\" in the answer to AT+CGATT?", 4, {"AT", "AT+CGATT?"}},
+        {"", {"/dev/ttyUSB9", "generic"}, "no-port: /dev/ttyUSB9: No such file or directory", 5,
+         {}},
+    };
+    std::vector<std::unique_ptr<check_run>> runs;
+    for (const verdict_case& c : cases)
+        runs.push_back(std::make_unique<check_run>(c.scenario, c.args));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const verdict_case& c = cases[i];
+        run_result r = runs[i]->finish(20s);
+        strings lines = lines_of(r.out);
+        ASSERT_FALSE(lines.empty()) << c.first_line << ": " << r.err;
+        EXPECT_EQ(lines[0], c.first_line);
+        EXPECT_EQ(r.status, c.status) << c.first_line;
+        EXPECT_EQ(runs[i]->sim.commands(), c.commands) << c.first_line;
+        EXPECT_EQ(reported_commands(r.out), c.commands) << r.out;
+        EXPECT_FALSE(file_exists(runs[i]->root.path("run/lock/failover"))) << c.first_line;
+    }
+}
+
+TEST_F(Check, TheDialogueShowsEveryCommandAndAnswer)
+{
+    check_run run("attach 0\n", {"PORT", "generic"});
+    run_result r = run.finish(20s);
+    EXPECT_EQ(untimed(r.out), (strings{
+        "not-attached: attach status 0; asked the modem to attach",
+        "> AT\\r",
+        "< AT\\r\\r\\nOK\\r\\n",
+        "> AT+CGATT?\\r",
+        "< AT+CGATT?\\r\\r\\n+CGATT: 0\\r\\n\\r\\nOK\\r\\n",
+        "> AT+CGATT=1\\r",
+        "  (answer not read)",
+    }));
+}
+
+TEST_F(Check, ALockHeldByAnotherIsWaitedForThirtySecondsAndLeftAlone)
+{
+    check_run run("", {"PORT", "generic"}, "someone else's\n");
+    auto start = std::chrono::steady_clock::now();
+    run_result r = run.finish(45s);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 6);
+    EXPECT_EQ(r.out, "lock-busy: /var/lock/failover held for 30 s\n");
+    EXPECT_GE(waited, 29s);
+    EXPECT_LT(waited, 40s);
+    EXPECT_EQ(read_file(run.root.path("run/lock/failover")), "someone else's\n");
+    EXPECT_TRUE(run.sim.commands().empty());
+}
+
+TEST_F(Check, AStopSignalWaitsForTheDialogueInProgress)
+{
+    check_run run("ipv4 10.64.2.17\ndelay 600\n", {"PORT", "generic"});
+    ASSERT_TRUE(wait_until([&] { return !run.sim.commands().empty(); }, 10s));
+    run.proc->signal(SIGTERM);
+    run_result r = run.finish(10s);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(run.sim.commands(), (strings{"AT", "AT+CGATT?", "AT+CGPADDR"}));
+    EXPECT_FALSE(file_exists(run.root.path("run/lock/failover")));
+}
+
+TEST_F(Check, ACaptureReplaysTheSameVerdictAndDialogue)
+{
+    temp_dir files;
+    std::string first = files.path + "/first.scn", second = files.path + "/second.scn";
+    // A modem that wakes on the second probe, echoes, sends an unsolicited line before each
+    // answer, writes in pieces, and answers with bytes outside printable ASCII and a leading
+    // blank.
+    check_run field("answer-once AT none\n"
+                    "answer AT \\x20\\r\\nOK\\r\\n\n"
+                    "unsolicited before-answer +CREG: 1,\"0166\",\"8F2A\",7\n"
+                    "answer AT+CGPADDR \\r\\n+CGPADDR: 1,\"10.64.2.17\"\\r\\n\\x01\\xff\\t\\\\\\r\\nOK\\r\\n\n"
+                    "chunk 5 2\n",
+                    {"--scenario", first, "PORT", "generic"});
+    run_result in_field = field.finish(20s);
+    EXPECT_EQ(lines_of(in_field.out).at(0), "healthy: attached, IPv4 10.64.2.17");
+
+    check_run replay(read_file(first), {"--scenario", second, "PORT", "generic"});
+    run_result replayed = replay.finish(20s);
+    EXPECT_EQ(replayed.status, in_field.status);
+    EXPECT_EQ(untimed(replayed.out), untimed(in_field.out));
+    EXPECT_EQ(replay.sim.commands(), field.sim.commands());
+    EXPECT_EQ(field.sim.commands(), (strings{"AT", "AT", "AT+CGATT?", "AT+CGPADDR"}));
+    // The replay's own capture has the same steps; only the comment naming the port differs.
+    auto steps = [](const std::string& path) {
+        strings out;
+        for (const std::string& line : lines_of(read_file(path)))
+            if (line.rfind("#", 0) != 0)
+                out.push_back(line);
+        return out;
+    };
+    EXPECT_EQ(steps(second), steps(first));
+}
+
+TEST_F(Check, UsageErrorsTouchNothing)
+{
+    for (const strings& args : {strings{"/dev/ttyUSB1"},
+                                strings{"/dev/ttyUSB1", "generic", "wwan0", "ip6"},
+                                strings{"--scenario"}}) {
+        check_run run("", args);
+        run_result r = run.finish(10s);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("[--scenario FILE] PORT TYPE [IP_FAMILY]"), std::string::npos)
+            << r.err;
+    }
+}
+
+} // namespace
