@@ -31,7 +31,8 @@ void text_out::format(const char* fmt, ...)
     char line[256];
     va_list args;
     va_start(args, fmt);
-    int n = vsnprintf(line, sizeof line, fmt, args);
+    // The analyzer miscounts the format attribute's argument indexes on a member function.
+    int n = vsnprintf(line, sizeof line, fmt, args); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(args);
     if (n > 0)
         put(line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);

@@ -23,5 +23,5 @@ private:
     bool failed_ = false;
     int err_ = 0;
     size_t used_ = 0;
-    char buf_[1024];
+    char buf_[1024] = {};
 };

@@ -460,3 +460,32 @@ void sandboxed_test::SetUp()
     if (!why.empty())
         GTEST_SKIP() << why;
 }
+
+std::string valgrind_refusal()
+{
+#ifdef CELLWATCH_SANITIZED
+    return "the sanitizers' runtime allocates for itself; the Release run checks this";
+#else
+    if (access("/usr/bin/valgrind", X_OK) != 0)
+        return "valgrind is not installed";
+    if (emulated())
+        return "valgrind cannot run a binary of another machine";
+    return "";
+#endif
+}
+
+std::vector<std::string> under_valgrind(const char* program, const std::string& log)
+{
+    std::vector<std::string> argv = {"/usr/bin/valgrind", "--log-file=" + log};
+    // A static program has its allocator inside: valgrind must look for it there.
+    if (read_file(program).find(".interp") == std::string::npos)
+        argv.push_back("--soname-synonyms=somalloc=NONE");
+    return argv;
+}
+
+bool heap_untouched(const std::string& report)
+{
+    return report.find("total heap usage: 0 allocs, 0 frees, 0 bytes allocated") !=
+               std::string::npos &&
+           report.find("ERROR SUMMARY: 0 errors") != std::string::npos;
+}

@@ -152,6 +152,13 @@ struct one_link {
 std::string ipv4_line(const std::string& token, const char* address);
 inline std::string ipv4_line(const char* address) { return ipv4_line(address, address); }
 
+// "" when `program` can be run under valgrind here; otherwise why not (for a skip).
+std::string valgrind_refusal();
+// The words to put in front of `program` to run it under valgrind, its report going to `log`.
+std::vector<std::string> under_valgrind(const char* program, const std::string& log);
+// True when valgrind's report in `log` says the program never used the heap and had no error.
+bool heap_untouched(const std::string& report);
+
 extern const char* const CELLWATCH;
 extern const char* const CELLWATCH_CHECK;
 extern const char* const MODEMSIM;

@@ -66,7 +66,9 @@ struct check_run {
     std::set<std::string> run_before;
     std::unique_ptr<child> proc;
 
-    check_run(const std::string& scenario, strings args, const std::string& lock = "")
+    // `runner` are words to put in front of the program.
+    check_run(const std::string& scenario, strings args, const std::string& lock = "",
+              const strings& runner = {})
         : sim(scenario)
     {
         mkfifo(root.path("run/.neventpipe").c_str(), 0600);
@@ -78,6 +80,7 @@ struct check_run {
             if (a == "PORT")
                 a = sim.port();
         args.insert(args.begin(), CELLWATCH_CHECK);
+        args.insert(args.begin(), runner.begin(), runner.end());
         proc = std::make_unique<child>(args, &root);
     }
 
@@ -209,6 +212,22 @@ TEST_F(Check, ACaptureReplaysTheSameVerdictAndDialogue)
         return out;
     };
     EXPECT_EQ(steps(second), steps(first));
+}
+
+TEST_F(Check, ACheckWithACaptureMakesNoHeapAllocation)
+{
+    std::string refusal = valgrind_refusal();
+    if (!refusal.empty())
+        GTEST_SKIP() << refusal;
+    temp_dir files;
+    std::string log = files.path + "/valgrind.log";
+    check_run run("family marvell\nipv4 10.64.2.17\n",
+                  {"--scenario", files.path + "/capture.scn", "PORT", "marvell"}, "",
+                  under_valgrind(CELLWATCH_CHECK, log));
+    run_result r = run.finish(60s);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(read_file(files.path + "/capture.scn").empty());
+    EXPECT_TRUE(heap_untouched(read_file(log))) << read_file(log);
 }
 
 TEST_F(Check, UsageErrorsTouchNothing)

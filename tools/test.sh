@@ -51,10 +51,12 @@ done
 # The program carries no libstdc++ run-time code in any build (the musl one is linked by musl's
 # C driver, which would fail on it).
 for dir in build build-mips-linux-gnu build-arm-linux-gnueabihf build-aarch64-linux-gnu; do
-    if readelf -d "$dir/cellwatch" | grep -q 'libstdc++'; then
-        echo "$dir/cellwatch needs libstdc++"
-        exit 1
-    fi
+    for program in cellwatch cellwatch-check; do
+        if readelf -d "$dir/$program" | grep -q 'libstdc++'; then
+            echo "$dir/$program needs libstdc++"
+            exit 1
+        fi
+    done
 done
 echo "== big-endian MIPS under qemu-user: the whole suite"
 (cd build-mips-linux-gnu && ctest -j4 --output-on-failure --timeout 180)
@@ -62,8 +64,9 @@ for t in arm-linux-gnueabihf aarch64-linux-gnu; do
     echo "== $t under qemu-user: the unit tests"
     (cd "build-$t" && ctest -j4 -L unit --output-on-failure --timeout 180)
 done
-echo "== static musl: the end-to-end tests and the no-heap run against its program"
+echo "== static musl: the end-to-end tests and the no-heap runs against its programs"
 (cd build && CELLWATCH_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch" \
+    CELLWATCH_CHECK_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch-check" \
     ctest -j"$jobs" -L end_to_end --output-on-failure --timeout 180)
 
 for extra in tools/static-checks.sh tools/package-check.sh fuzz/run.sh; do
