@@ -190,14 +190,32 @@ int report(text_out& out, const outcome& o, const char* port, const link_info& i
 // it: a run that had none leaves an existing file as it was and removes one it created.
 class scenario_file {
 public:
+    // False, with errno, when `path` cannot be written. Only a regular file is taken: opening
+    // a FIFO for writing would wait for a reader, and the event pipe is one.
     bool open(const char* path)
     {
         path_ = path;
-        fd_ = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
+        constexpr int FLAGS = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        struct stat st;
+        not_regular_ = stat(path, &st) == 0 && !S_ISREG(st.st_mode);
+        if (not_regular_)
+            return false;
+        fd_ = ::open(path, FLAGS | O_CREAT | O_EXCL, 0644);
         created_ = fd_ >= 0;
         if (fd_ < 0 && errno == EEXIST)
-            fd_ = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+            fd_ = ::open(path, FLAGS);
+        // What was opened may have been put there since the look.
+        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            close(fd_);
+            fd_ = -1;
+            not_regular_ = true;
+        }
         return fd_ >= 0;
+    }
+    // Why open failed.
+    const char* problem(int err) const
+    {
+        return not_regular_ ? "not a regular file" : strerror(err);
     }
     // Returns false, with errno, when the steps could not be written whole.
     bool finish(const outcome& o, const arguments& a, const link_info& info)
@@ -212,10 +230,12 @@ public:
         text_out out(fd_);
         out.text("# Recorded by cellwatch-check on ");
         out.visible(a.port, strlen(a.port));
-        out.format(", TYPE %s%s: ", a.type, info.use_ipv6 == 1 ? ", ip6" : "");
+        out.text(", TYPE ");
+        out.visible(a.type, strlen(a.type));
+        out.text(info.use_ipv6 == 1 ? ", ip6: " : ": ");
         report(out, o, a.port, info);
-        out.format("# Replay: modemsim on this file, then cellwatch-check on the port it prints "
-                   "with TYPE %s%s.\n", a.type, info.use_ipv6 == 1 ? " ip6" : "");
+        out.text("# Replay: modemsim on this file, then cellwatch-check on the port it prints "
+                 "with the same TYPE and IP_FAMILY.\n");
         write_scenario_steps(out, FAMILY_WORDS[info.modem_type]);
         return out.flush();
     }
@@ -229,6 +249,7 @@ private:
     const char* path_ = nullptr;
     int fd_ = -1;
     bool created_ = false;
+    bool not_regular_ = false;
 };
 
 } // namespace
@@ -248,7 +269,7 @@ int main(int argc, char* argv[])
     point_input_at_null();
     scenario_file file;
     if (a.scenario != nullptr && !file.open(a.scenario)) {
-        fprintf(stderr, "cellwatch-check: %s: %s\n", a.scenario, strerror(errno));
+        fprintf(stderr, "cellwatch-check: %s: %s\n", a.scenario, file.problem(errno));
         return VERDICT_USAGE;
     }
     for (int signo : STOP_SIGNALS)

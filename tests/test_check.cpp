@@ -191,7 +191,8 @@ TEST_F(Check, ACaptureReplaysTheSameVerdictAndDialogue)
     check_run field("answer-once AT none\n"
                     "answer AT \\x20\\r\\nOK\\r\\n\n"
                     "unsolicited before-answer +CREG: 1,\"0166\",\"8F2A\",7\n"
-                    "answer AT+CGPADDR \\r\\n+CGPADDR: 1,\"10.64.2.17\"\\r\\n\\x01\\xff\\t\\\\\\r\\nOK\\r\\n\n"
+                    "answer AT+CGPADDR \\r\\n+CGPADDR: 1,\"10.64.2.17\"\\r\\n"
+                    "\\x01\\xff\\t\\\\\\r\\nOK\\r\\n\n"
                     "chunk 5 2\n",
                     {"--scenario", first, "PORT", "generic"});
     run_result in_field = field.finish(20s);
@@ -232,15 +233,21 @@ TEST_F(Check, ACheckWithACaptureMakesNoHeapAllocation)
 
 TEST_F(Check, UsageErrorsTouchNothing)
 {
-    for (const strings& args : {strings{"/dev/ttyUSB1"},
-                                strings{"/dev/ttyUSB1", "generic", "wwan0", "ip6"},
-                                strings{"--scenario"}}) {
-        check_run run("", args);
+    const std::string usage = "[--scenario FILE] PORT TYPE [IP_FAMILY]";
+    const std::vector<std::pair<strings, std::string>> cases = {
+        {{"/dev/ttyUSB1"}, usage},
+        {{"/dev/ttyUSB1", "generic", "wwan0", "ip6"}, usage},
+        {{"--scenario"}, usage},
+        // A FIFO would wait for a reader, and would take the steps if the event daemon read it.
+        {{"--scenario", "/var/run/.neventpipe", "PORT", "generic"}, "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        check_run run("", c.first);
         run_result r = run.finish(10s);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("[--scenario FILE] PORT TYPE [IP_FAMILY]"), std::string::npos)
-            << r.err;
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << r.err;
+        EXPECT_TRUE(run.sim.commands().empty());
     }
 }
 

@@ -189,23 +189,35 @@ TEST(CheckLink, AttachStatusDecidesLostOrAttached)
     }
 }
 
+struct failing_answer {
+    const char* scenario;
+    int fault;           // what the report says the answer lacked
+    const char* command; // and to which command
+};
+
 TEST(CheckLink, MissingOrUnusableAnswersFailTheModem)
 {
-    const char* scenarios[] = {
-        "answer AT+CGATT? \\r\\nERROR\\r\\n\n",
-        "answer AT+CGATT? \\r\\n+CGATT: 1\\r\\n\n",        // no OK
-        "answer AT+CGATT? \\r\\nOK\\r\\n\n",               // no tag
-        "answer AT+CGPADDR \\r\\n+CME ERROR: 30\\r\\n\n",
-        "answer AT+CGPADDR \\r\\n+CGPADDR: 1\\r\\n\\r\\nOK\\r\\n\n",   // no comma behind the tag
-        "answer AT+CGPADDR \\r\\n+CREG: 1,2\\r\\n\\r\\nOK\\r\\n\n",    // a comma, but no tag
+    const failing_answer cases[] = {
+        {"answer AT+CGATT? \\r\\nERROR\\r\\n\n", FAULT_ERROR, "AT+CGATT?\r"},
+        {"answer AT+CGATT? \\r\\n+CGATT: 1\\r\\n\n", FAULT_NO_OK, "AT+CGATT?\r"},
+        {"answer AT+CGATT? \\r\\nOK\\r\\n\n", FAULT_NO_TAG, "AT+CGATT?\r"},
+        {"ignore AT+CGATT?\n", FAULT_SILENT, "AT+CGATT?\r"},
+        {"answer AT+CGPADDR \\r\\n+CME ERROR: 30\\r\\n\n", FAULT_ERROR, "AT+CGPADDR\r"},
+        // No comma behind the tag; then a comma, but no tag.
+        {"answer AT+CGPADDR \\r\\n+CGPADDR: 1\\r\\n\\r\\nOK\\r\\n\n", FAULT_NO_TAG,
+         "AT+CGPADDR\r"},
+        {"answer AT+CGPADDR \\r\\n+CREG: 1,2\\r\\n\\r\\nOK\\r\\n\n", FAULT_NO_TAG,
+         "AT+CGPADDR\r"},
     };
-    for (const char* scenario : scenarios) {
+    for (const failing_answer& c : cases) {
         link_info info = record(MODEM_GENERIC);
         info.attached = 1;
         info.ipv4_addr = inet_addr("10.9.9.9");
-        dialogue d = run_check(std::string("ipv4 10.64.2.17\n") + scenario, info);
-        EXPECT_EQ(d.result, CHECK_MODEM_FAILED) << scenario;
-        EXPECT_EQ(info.ipv4_addr, inet_addr("10.9.9.9")) << scenario;
+        dialogue d = run_check(std::string("ipv4 10.64.2.17\n") + c.scenario, info);
+        EXPECT_EQ(d.result, CHECK_MODEM_FAILED) << c.scenario;
+        EXPECT_EQ(info.ipv4_addr, inet_addr("10.9.9.9")) << c.scenario;
+        EXPECT_EQ(last_check.fault, c.fault) << c.scenario;
+        EXPECT_STREQ(last_check.command, c.command) << c.scenario;
     }
 }
 
@@ -318,6 +330,7 @@ TEST(CheckLink, ProbeSendsFailingFiveTimesFailTheModem)
     link_info info = record(MODEM_GENERIC);
     fd_capture err(2);
     EXPECT_EQ(check_link(unplugged.slave, info), CHECK_MODEM_FAILED);
+    EXPECT_EQ(last_check.fault, FAULT_NOT_SENT);
     std::string line = "SendCmd error. 5-Input/output error\n";
     std::string expected;
     for (int i = 0; i < 5; ++i)

@@ -21,7 +21,8 @@ shows_usage() {
     out=$("$root/usr/sbin/$program" 2>&1)
     status=$?
     set -e
-    if [ $status -ne 1 ] || [ "$(printf '%s\n' "$out" | head -1)" != "usage: $root/usr/sbin/$program $synopsis" ]; then
+    local expected="usage: $root/usr/sbin/$program $synopsis"
+    if [ $status -ne 1 ] || [ "$(printf '%s\n' "$out" | head -1)" != "$expected" ]; then
         echo "installed $program did not show its usage (status $status): $out"
         exit 1
     fi
