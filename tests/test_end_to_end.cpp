@@ -255,11 +255,15 @@ private:
     std::thread thread_;
 };
 
-// Each dialogue's span in microseconds of the day, from the first command received to the last
-// answer written.
+// Each dialogue's span in microseconds of the day: from the first command received to the
+// logging of the next-to-last piece written. The simulator logs a piece only after writing it,
+// so the last piece's time may come after the program has read it and let the lock go; with the
+// final OK split in two pieces 30 ms apart, the piece before it is surely logged before the
+// program has its whole answer.
 std::vector<std::pair<int64_t, int64_t>> dialogue_spans(const std::string& log)
 {
     std::vector<std::pair<int64_t, int64_t>> spans;
+    int64_t previous_piece = -1;
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);) {
         int h = 0, m = 0, s = 0;
@@ -268,18 +272,21 @@ std::vector<std::pair<int64_t, int64_t>> dialogue_spans(const std::string& log)
         if (sscanf(line.c_str(), "%d:%d:%d.%ld %3s", &h, &m, &s, &us, what) != 5)
             continue;
         int64_t t = ((h * int64_t{60} + m) * 60 + s) * 1000000 + us;
-        if (line.find(" -- dialogue ") != std::string::npos)
+        if (line.find(" -- dialogue ") != std::string::npos) {
             spans.push_back({-1, -1});
-        else if (std::string(what) == "<-" && !spans.empty() && spans.back().first < 0)
+            previous_piece = -1;
+        } else if (std::string(what) == "<-" && !spans.empty() && spans.back().first < 0) {
             spans.back().first = t;
-        else if (line.find(" .. answered ") != std::string::npos && !spans.empty())
-            spans.back().second = t;
+        } else if (std::string(what) == "->" && !spans.empty()) {
+            spans.back().second = previous_piece;
+            previous_piece = t;
+        }
     }
     return spans;
 }
 
 // Each dialogue's span extended to the lock's release that follows its first command, which must
-// come after its last answer: the lock is held for the whole dialogue.
+// come after the span's end: the lock is held for the whole dialogue.
 void extend_to_release(std::vector<std::pair<int64_t, int64_t>>& spans, const std::vector<int64_t>& releases)
 {
     for (auto& [first, last] : spans) {
