@@ -48,12 +48,6 @@ void on_answered(const char* text, size_t len, int result)
 
 constexpr at_tracer RECORDER = {on_sent, on_answered};
 
-// The command without its CR, as modemsim names it.
-size_t command_length(const exchange& e)
-{
-    return strcspn(e.command, "\r");
-}
-
 bool same_answer(const exchange& a, const exchange& b)
 {
     return a.len == b.len && memcmp(a.answer, b.answer, a.len) == 0;
@@ -91,6 +85,11 @@ void write_answer_text(text_out& out, const exchange& e)
 }
 
 } // namespace
+
+int command_length(const char* command)
+{
+    return static_cast<int>(strcspn(command, "\r"));
+}
 
 void record_dialogue()
 {
@@ -150,7 +149,7 @@ void write_scenario_steps(text_out& out, const char* family)
         const exchange& e = exchanges[i];
         if (!e.answered)
             continue;
-        int n = static_cast<int>(command_length(e));
+        int n = command_length(e.command);
         replay r = replay_of(i);
         if (r == COVERED)
             continue;

@@ -20,6 +20,9 @@ struct exchange {
 // address queries.
 constexpr size_t EXCHANGES_MAX = 12;
 
+// The length of `command` without its CR, for "%.*s": as modemsim and a person name it.
+int command_length(const char* command);
+
 // Starts recording through the modem code's tracer, forgetting any earlier dialogue.
 void record_dialogue();
 

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "check/dialogue.h"
 #include "check/one_check.h"
@@ -47,16 +45,6 @@ bool parse_arguments(int argc, char* argv[], arguments& a)
     return true;
 }
 
-// SendCmd echoes every command to descriptor 0, which is the user's terminal here.
-void point_input_at_null()
-{
-    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (fd > 0) {
-        dup2(fd, 0);
-        close(fd);
-    }
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -71,7 +59,6 @@ int main(int argc, char* argv[])
     link_info info = {};
     info.modem_type = modem_type_of(a.type);
     info.use_ipv6 = strcmp(a.family, "ip6") == 0 ? 1 : 0;
-    point_input_at_null();
     scenario_file file;
     if (a.scenario != nullptr && !file.open(a.scenario)) {
         fprintf(stderr, "cellwatch-check: %s: %s\n", a.scenario, file.problem(errno));

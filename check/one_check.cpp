@@ -21,16 +21,16 @@ namespace {
 constexpr long LOCK_WAIT_S = 30;
 constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// The modem code writes its own trail: commands to descriptor 0, answers and address lines to
-// standard output and error, raw CRs and all. The report tells all of it, so while a guard
-// lives those descriptors lead to /dev/null.
+// The modem code writes its own trail: commands to descriptor 0 (the user's terminal, here),
+// answers and address lines to standard output and error, raw CRs and all. The report tells all
+// of it, so while a guard lives those descriptors lead to /dev/null.
 class muted_trail {
 public:
     muted_trail()
     {
         fflush(stdout);
         int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-        for (int fd = 1; fd <= 2 && null_fd >= 0; ++fd) {
+        for (int fd = 0; fd <= 2 && null_fd >= 0; ++fd) {
             saved_[fd] = fcntl(fd, F_DUPFD_CLOEXEC, 3);
             dup2(null_fd, fd);
         }
@@ -41,7 +41,7 @@ public:
     {
         fflush(stdout);
         fflush(stderr);
-        for (int fd = 1; fd <= 2; ++fd) {
+        for (int fd = 0; fd <= 2; ++fd) {
             if (saved_[fd] >= 0) {
                 dup2(saved_[fd], fd);
                 close(saved_[fd]);

@@ -9,13 +9,7 @@
 
 #include "check/dialogue.h"
 #include "check/text_out.h"
-
-namespace {
-
-constexpr const char* FAMILY_WORDS[] = {"generic", "altair", "ericsson", "marvell"};
-static_assert(sizeof FAMILY_WORDS / sizeof FAMILY_WORDS[0] == MODEM_MARVELL + 1, "a word each");
-
-} // namespace
+#include "supervisor/command_line.h"
 
 scenario_file::~scenario_file()
 {
@@ -68,6 +62,6 @@ bool scenario_file::finish(const outcome& o, const char* port, const char* type,
     report_outcome(out, o, port, info);
     out.text("# Replay: modemsim on this file, then cellwatch-check on the port it prints "
              "with the same TYPE and IP_FAMILY.\n");
-    write_scenario_steps(out, FAMILY_WORDS[info.modem_type]);
+    write_scenario_steps(out, family_name_of(info.modem_type));
     return out.flush();
 }

@@ -9,11 +9,6 @@
 
 namespace {
 
-int command_length(const char* command)
-{
-    return static_cast<int>(strcspn(command, "\r"));
-}
-
 // Why the modem failed the check: which command, and what its answer lacked.
 int report_modem_failed(text_out& out)
 {

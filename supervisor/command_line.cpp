@@ -2,6 +2,7 @@
 // IFACE ends up inside commands run by the shell as root, so it is checked before anything runs.
 #include "supervisor/command_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,13 @@ uint32_t modem_type_of(const char* type)
         if (strcmp(type, f.type) == 0)
             return f.code;
     return MODEM_GENERIC;
+}
+
+const char* family_name_of(uint32_t code)
+{
+    const auto* f = std::find_if(FAMILY_NAMES.begin(), FAMILY_NAMES.end(),
+                                 [code](const family_name& n) { return n.code == code; });
+    return f != FAMILY_NAMES.end() ? f->type : "generic";
 }
 
 int check_ifname(const char* iface)

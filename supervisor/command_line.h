@@ -7,6 +7,9 @@
 // Family code for a TYPE argument: exact, case-sensitive match, MODEM_GENERIC otherwise.
 uint32_t modem_type_of(const char* type);
 
+// The TYPE word for a family code: "generic" for MODEM_GENERIC and any unknown code.
+const char* family_name_of(uint32_t code);
+
 // 0 when IFACE is a name that can safely stand in the shell commands built from it: 1 to 15
 // characters, each an ASCII letter, digit, '.', '-' or '_', the first not '-'. Otherwise -1,
 // with one line on stderr that names the argument and says why.
