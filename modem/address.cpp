@@ -58,11 +58,12 @@ uint32_t parse_ipv4(const char* text)
     char token[TOKEN_CAPACITY];
     if (!cut_token(text, family::ipv4, token))
         return 0;
-    // A rejected token leaves the result untouched, which is 0: no address.
-    struct in_addr addr = {};
-    inet_aton(token, &addr);
-    printf(" IPv4 - %s = %u\n", token, addr.s_addr);
-    return addr.s_addr;
+    // Only a converter that says it succeeded is believed: some C libraries leave the bytes they
+    // parsed before rejecting a token, and 10.64.2.999 must not become 10.64.2.0.
+    struct in_addr scratch = {};
+    uint32_t addr = inet_aton(token, &scratch) != 0 ? scratch.s_addr : 0;
+    printf(" IPv4 - %s = %u\n", token, addr);
+    return addr;
 }
 
 int parse_ipv6(const char* text, uint8_t out[16])
@@ -70,8 +71,11 @@ int parse_ipv6(const char* text, uint8_t out[16])
     char token[TOKEN_CAPACITY];
     if (!cut_token(text, family::ipv6, token))
         return -1;
-    if (inet_pton(AF_INET6, token, out) != 1)
+    // Into scratch first, for the same reason: `out` is written only with an address.
+    uint8_t scratch[16];
+    if (inet_pton(AF_INET6, token, scratch) != 1)
         return -1;
+    memcpy(out, scratch, sizeof scratch);
     printf(" IPv6 - %s\n", token);
     return 0;
 }

@@ -11,6 +11,7 @@ const char* skip_to_digit(const char* text);
 uint32_t parse_ipv4(const char* text);
 
 // 0 with the IPv6 address of the first token stored in `out`; -1 when there is no token or the
-// converter rejects it. The token starts where the run of hex digits and colons holding the
-// first decimal digit starts, so fe80::1 is read whole. Prints " IPv6 - <token>" on success.
+// converter rejects it, with `out` left as it was. The token starts where the run of hex digits
+// and colons holding the first decimal digit starts, so fe80::1 is read whole. Prints
+// " IPv6 - <token>" on success.
 int parse_ipv6(const char* text, uint8_t out[16]);

@@ -24,6 +24,9 @@ TEST(ParseIpv4, TokenRuleAndResult)
         {"x10.0.0.1\ty", "10.0.0.1", "10.0.0.1"},
         {"\"0.0.0.0\"", "0.0.0.0", nullptr},
         {"\"10.0.0.300\"", "10.0.0.300", nullptr},
+        // Rejected after some bytes were parsed: nothing of them may survive.
+        {"\"10.64.2.999\"", "10.64.2.999", nullptr},
+        {"\"10.642.17\"", "10.642.17", nullptr},
         {"1.2.3.4\x0b" "5", "1.2.3.4", "1.2.3.4"},
         {"no digits here", nullptr, nullptr},
         {"", nullptr, nullptr},
@@ -64,6 +67,7 @@ TEST(ParseIpv6, TokenRuleAndResult)
         {"\"1\"", -1, nullptr},
         {"10.64.2.17", -1, nullptr},
         {"abc:def::", -1, nullptr},
+        {"\"2a00:db8::1.2.3.999\"", -1, nullptr},  // a bad IPv4 tail, rejected late
     };
     for (const ipv6_case& c : cases) {
         uint8_t out_addr[16];

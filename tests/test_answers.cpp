@@ -88,4 +88,19 @@ TEST_F(Answers, Ipv6AddressesThatBeginWithALetterAreReadWhole)
     });
 }
 
+// Some C libraries leave the bytes they parsed before rejecting a token; such a token must give
+// no address (and so no DHCP run), whichever C library the program was built with.
+TEST_F(Answers, RejectedAddressesAreNoAddress)
+{
+    const strings marvell_twice = {"AT", "AT+CGATT?", "AT*GETIP=1", "AT*GETIP=5"};
+    check_first_cycles({
+        {"last byte too big", "ipv4 10.64.2.999\n", {"generic", "wwan0"}, GENERIC_IPV4,
+         ipv4_line("10.64.2.999", nullptr), ""},
+        {"middle part too big", "ipv4 10.642.17\n", {"generic", "wwan0"}, GENERIC_IPV4,
+         ipv4_line("10.642.17", nullptr), ""},
+        {"bad IPv4 tail", "family marvell\nipv6 2a00:db8::1.2.3.999\n",
+         {"marvell", "wwan0", "ip6"}, marvell_twice, "", ""},
+    });
+}
+
 } // namespace
