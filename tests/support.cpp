@@ -113,6 +113,15 @@ bool file_exists(const std::string& path)
     return access(path.c_str(), F_OK) == 0;
 }
 
+pid_t dead_pid()
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
 bool sleeping(pid_t pid)
 {
     std::string wchan = read_file("/proc/" + std::to_string(pid) + "/wchan");

@@ -122,6 +122,9 @@ private:
     pid_t pid_ = -1;
 };
 
+// The id of a process that existed a moment ago and has been reaped: no process has it now.
+pid_t dead_pid();
+
 // True while process `pid` sleeps in nanosleep: the program's pauses, and nothing else it does.
 bool sleeping(pid_t pid);
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -183,6 +184,96 @@ TEST_F(EndToEnd, LockHeldBySomeoneElseKeepsTheProgramOffThePort)
     EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n");
 }
 
+TEST_F(EndToEnd, LocksThatAreNotProvenStaleAreWaitedForAndLeftAlone)
+{
+    const std::vector<std::string> contents = {
+        "", "someone else's\n", std::to_string(getpid()) + "\n",
+        "     " + std::to_string(getpid()) + "\n", std::to_string(dead_pid()) + " 1\n"};
+    std::vector<std::unique_ptr<one_link>> links;
+    for (const std::string& text : contents)
+        links.push_back(std::make_unique<one_link>(HEALTHY, std::vector<std::string>{"generic", "wwan0"},
+                                                   [&](sandbox_root& r) { write_file(r.path(LOCK), text); }));
+    // Watching for something that must not happen takes time: three lock polls' worth.
+    std::this_thread::sleep_for(3500ms);
+    for (size_t i = 0; i < links.size(); ++i) {
+        one_link& l = *links[i];
+        l.cw->signal(SIGTERM);
+        run_result r;
+        ASSERT_TRUE(l.cw->wait(r, 5s)) << contents[i];
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(l.sim.dialogues(), 0) << contents[i];
+        EXPECT_EQ(read_file(l.root.path(LOCK)), contents[i]);
+        EXPECT_EQ(r.err, "") << contents[i];
+    }
+}
+
+// The way a lock is left behind in the field: a service manager's SIGKILL during a dialogue.
+TEST_F(EndToEnd, ALockLeftByAKilledHolderIsRecoveredByTheNextRun)
+{
+    modem_sim sim(HEALTHY + "delay 1000\n");
+    child first = start(sim);
+    ASSERT_TRUE(wait_until([&] { return !sim.commands().empty(); }, 10s)) << first.err();
+    EXPECT_EQ(read_file(root.path(LOCK)), std::to_string(first.pid()) + "\n");
+    std::string holder = std::to_string(first.pid());
+    first.signal(SIGKILL);
+    run_result killed;
+    ASSERT_TRUE(first.wait(killed, 5s));
+    ASSERT_EQ(read_file(root.path(LOCK)), holder + "\n");
+    // The killed holder's exclusive mode outlives it here, because the simulator keeps the tty
+    // open; a person ends it as a real port's last close would.
+    int tty = open(sim.port().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(ioctl(tty, TIOCNXCL), 0);
+    close(tty);
+
+    size_t heard = sim.commands().size();
+    child second = start(sim);
+    ASSERT_TRUE(wait_for_pause(sim, heard + 3, second)) << second.err();
+    second.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(second.wait(r, 5s));
+    EXPECT_EQ(r.err.rfind("/var/lock/failover was left by process " + holder +
+                              ", which no longer exists; removed\n", 0), 0u) << r.err;
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n");
+    EXPECT_FALSE(file_exists(root.path(LOCK)));
+}
+
+// Someone removed the lock by hand during the dialogue and another process took it: its lock
+// must outlive this program's release.
+TEST_F(EndToEnd, ReleaseLeavesALockThatIsNoLongerOurs)
+{
+    modem_sim sim(HEALTHY + "delay 1000\n");
+    child cw = start(sim);
+    ASSERT_TRUE(wait_until([&] { return !sim.commands().empty(); }, 10s)) << cw.err();
+    const std::string taken = std::to_string(getpid()) + "\n";
+    ASSERT_EQ(unlink(root.path(LOCK).c_str()), 0);
+    write_file(root.path(LOCK), taken);
+    ASSERT_TRUE(wait_until([&] { return sim.commands().size() >= 3 && sleeping(cw.pid()); }, 15s));
+    ASSERT_TRUE(sim.wait_answered(3));
+    // The release came and went: a second's poll of a lock that stays.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(read_file(root.path(LOCK)), taken);
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 15s));
+    EXPECT_EQ(read_file(root.path(LOCK)), taken);
+    EXPECT_EQ(sim.dialogues(), 1);
+}
+
+TEST_F(EndToEnd, HangUpEndsTheRunInTheOrderlyWay)
+{
+    open_event_pipe();
+    write_file(root.path("run/dhcp.wwan0.pid"), std::to_string(dead_pid()) + "\n");
+    modem_sim sim(HEALTHY);
+    child cw = start(sim);
+    ASSERT_TRUE(wait_for_pause(sim, 3, cw)) << cw.err();
+    cw.signal(SIGHUP);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 5s));
+    EXPECT_EQ(r.status, 0) << "ended by the signal itself";
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\nifconfig wwan0 0.0.0.0 down\n");
+    EXPECT_TRUE(pipe_reads().empty()) << "a stop must not ask for failover";
+}
+
 TEST_F(EndToEnd, ThreeModemFailuresInARowReachTheThreshold)
 {
     open_event_pipe();
@@ -297,8 +388,11 @@ void extend_to_release(std::vector<std::pair<int64_t, int64_t>>& spans, const st
     }
 }
 
+// They start on a stale lock, which both find: only one may remove it.
 TEST_F(EndToEnd, TwoLinksShareTheLockAndNeverTalkAtOnce)
 {
+    const std::string stale = std::to_string(dead_pid());
+    write_file(root.path(LOCK), "  " + stale + "\n");
     lock_releases releases(root.path("run/lock"));
     ASSERT_TRUE(releases.watching());
     modem_sim first(HEALTHY + "split 30\n", root.path("modem1"));
@@ -320,6 +414,8 @@ TEST_F(EndToEnd, TwoLinksShareTheLockAndNeverTalkAtOnce)
         for (auto [b0, b1] : spans_b)
             EXPECT_FALSE(a0 <= b1 && b0 <= a1)
                 << "dialogues overlap: [" << a0 << "," << a1 << "] and [" << b0 << "," << b1 << "]";
+    EXPECT_EQ(count_of(ra.err + rb.err, "was left by process " + stale + ","), 1u)
+        << ra.err << rb.err;
     std::string calls = root.calls();
     EXPECT_EQ(count_of(calls, "4dhcp.sh wwan0\n"), 1u) << calls;
     EXPECT_EQ(count_of(calls, "4dhcp.sh wwan1\n"), 1u) << calls;
