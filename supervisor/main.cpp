@@ -29,8 +29,11 @@ int main(int argc, char* argv[])
     link_info info;
     if (fill_link_info(info, argc, argv) != 0)
         return 1;
+    // A hang-up (a closed terminal, a service manager's reload) is a stop request too: its
+    // default action would end the run with the lock held and the interface up.
     install_signal(SIGINT, on_stop_signal);
     install_signal(SIGTERM, on_stop_signal);
+    install_signal(SIGHUP, on_stop_signal);
 
     int outcome = run_cycle(info, argv[1]);
     teardown_interface(info);

@@ -41,8 +41,9 @@ int64_t parse_pid(const char* text, size_t len)
 
 pid_t read_pid_file(const char* path)
 {
-    // Non-blocking, so that a FIFO planted as the pid file cannot stop the teardown.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Non-blocking, so that a FIFO planted as the pid file cannot stop the teardown; no
+    // controlling terminal, so that a tty planted there cannot become this session's.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     char text[PID_FILE_MAX];
     ssize_t len = fd >= 0 ? read(fd, text, sizeof text) : -1;
     int err = errno;

@@ -14,21 +14,6 @@ extern char** environ;
 namespace {
 
 constexpr const char SHELL[] = "/bin/sh";
-constexpr int LAST_SIGNAL = 64;
-
-// In the child: no signal ignored, none blocked, whatever this process had.
-void reset_signals()
-{
-    struct sigaction act = {};
-    act.sa_handler = SIG_DFL;
-    sigemptyset(&act.sa_mask);
-    for (int signo = 1; signo <= LAST_SIGNAL; ++signo)
-        sigaction(signo, &act, nullptr); // SIGKILL, SIGSTOP and the C library's own refuse
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-}
-
 // Never returns: execs the shell, or reports why it could not on `report` and exits 127.
 [[noreturn]] void exec_shell(const char* command, int report)
 {
@@ -55,6 +40,19 @@ int exec_error(int report)
 }
 
 } // namespace
+
+// SIGRTMAX is the platform's own: 64 on most, 127 on MIPS, whose signals go above 64.
+void reset_signals()
+{
+    struct sigaction act = {};
+    act.sa_handler = SIG_DFL;
+    sigemptyset(&act.sa_mask);
+    for (int signo = 1; signo <= SIGRTMAX; ++signo)
+        sigaction(signo, &act, nullptr); // SIGKILL, SIGSTOP and the C library's own refuse
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 int run_shell(const char* command)
 {

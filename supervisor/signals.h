@@ -7,5 +7,5 @@ using signal_handler = void (*)(int);
 // Returns the previous handler, or SIG_ERR when sigaction fails.
 signal_handler install_signal(int signo, signal_handler handler);
 
-// The handler for SIGINT and SIGTERM: stores 1 into `stop_requested`.
+// The handler for SIGINT, SIGTERM and SIGHUP: stores 1 into `stop_requested`.
 void on_stop_signal(int signo);

@@ -9,12 +9,14 @@
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "fake_pause.h"
 #include "modem/modem.h"
 #include "supervisor/cycle.h"
+#include "supervisor/shell.h"
 #include "support.h"
 
 namespace {
@@ -352,6 +354,31 @@ TEST_F(Cycle, ShellThatCannotBeStartedIsReported)
                     "Fail to system(\"/opt/vordane/bin/4dhcp.sh wwan0\"), errno: 13 "
                     "(Permission denied)");
     EXPECT_EQ(root.calls(), "");
+}
+
+// A command starts with every signal at its default, up to the platform's highest: above 64 on
+// MIPS, where this runs under emulation too. Exits with the first signal left otherwise.
+TEST(Shell, ResetPutsEverySignalBackToItsDefaultUpToTheHighest)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        for (int signo = 1; signo <= SIGRTMAX; ++signo)
+            sigaction(signo, &ignore, nullptr);
+        reset_signals();
+        for (int signo = 1; signo <= SIGRTMAX; ++signo) {
+            struct sigaction now = {};
+            if (sigaction(signo, nullptr, &now) == 0 && now.sa_handler != SIG_DFL)
+                _exit(signo);
+        }
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << WEXITSTATUS(status) << " still ignored, of "
+                                      << SIGRTMAX;
 }
 
 } // namespace
