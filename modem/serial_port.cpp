@@ -22,6 +22,9 @@ struct line_speed {
     speed_t code;
 };
 
+// Whether this process put the open port into exclusive mode, and so may end it.
+bool exclusive_ours = false;
+
 constexpr int DRAIN_WAIT_MS = 2500;
 constexpr struct timespec DRAIN_POLL = {0, 10000000};
 
@@ -67,25 +70,44 @@ bool drained_in_time(int fd)
     }
 }
 
+// True when another process holds the tty in exclusive mode. Root's open is not refused by it,
+// so it must be asked; a kernel that cannot say is taken to mean no.
+bool held_exclusively(int fd)
+{
+    int excl = 0;
+    return ioctl(fd, TIOCGEXCL, &excl) == 0 && excl != 0;
+}
+
+// Closes a descriptor that was never used, keeping the reason in errno, and reports it.
+int refuse(int fd, int err)
+{
+    close(fd);
+    report_open_failure(err);
+    return -1;
+}
+
 } // namespace
 
 int open_port(const char* path, unsigned speed)
 {
-    int fd = open(path, O_RDWR | O_NOCTTY | O_EXCL);
+    // Non-blocking, so that the open itself never waits: a UART whose modem keeps its carrier
+    // line low (as modems do outside a data call) would otherwise hold it for good, with the
+    // lock taken. CLOCAL, set below, makes the lines not matter once the port is open.
+    int fd = open(path, O_RDWR | O_NOCTTY | O_EXCL | O_NONBLOCK);
     if (fd < 0) {
         report_open_failure(errno);
         return -1;
     }
     // A PORT that names a file, a FIFO or /dev/null is a mistake, not a modem: nothing is
     // written to it, and the cycle counts it as a port that did not open.
-    if (!isatty(fd)) {
-        int err = errno;
-        close(fd);
-        report_open_failure(err);
-        return -1;
-    }
+    if (!isatty(fd))
+        return refuse(fd, errno);
+    // Another program's exclusive session (a terminal program a person is typing in) is left
+    // untouched: nothing written, no setting changed.
+    if (held_exclusively(fd))
+        return refuse(fd, EBUSY);
     // Further opens by other processes are refused while the dialogue runs.
-    ioctl(fd, TIOCEXCL);
+    exclusive_ours = ioctl(fd, TIOCEXCL) == 0;
     fcntl(fd, F_SETFL, 0);
     tcgetattr(fd, &port_tio);
     saved_tio = port_tio;
@@ -117,6 +139,8 @@ void close_port(int fd)
     tcsetattr(fd, TCSANOW, &saved_tio);
     // Exclusive mode belongs to the tty, not to this descriptor: while any other descriptor
     // keeps the tty open it would outlive the close and refuse every later open but root's.
-    ioctl(fd, TIOCNXCL);
+    if (exclusive_ours)
+        ioctl(fd, TIOCNXCL);
+    exclusive_ours = false;
     close(fd);
 }

@@ -9,9 +9,12 @@
 #include <fcntl.h>
 #include <iterator>
 #include <sched.h>
+#include <sstream>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "support.h"
@@ -22,6 +25,14 @@ using namespace std::chrono_literals;
 using strings = std::vector<std::string>;
 
 using Surroundings = sandboxed_test;
+
+const std::string HEALTHY_TEXT = "ipv4 10.64.2.17\n";
+// EBUSY's number and its text, as either C library words it.
+bool one_busy_line(const std::string& err)
+{
+    const std::string busy = std::to_string(EBUSY);
+    return err == busy + "(Device or resource busy)\n" || err == busy + "(Resource busy)\n";
+}
 
 // A DHCP script that also records the signal state it was started with.
 void recording_dhcp_script(sandbox_root& root)
@@ -236,6 +247,58 @@ TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
     char got[16];
     EXPECT_LE(read(fifo_reader, got, sizeof got), 0) << "the FIFO was written to";
     close(fifo_reader);
+}
+
+// A terminal program in which a person types to the modem holds the tty exclusively. cellwatch
+// runs as root, which that mode does not stop; it must stay out all the same, and leave the mode.
+TEST_F(Surroundings, PortHeldExclusivelyByAnotherProgramIsLeftAlone)
+{
+    sandbox_root root;
+    modem_sim sim(HEALTHY_TEXT);
+    int session = open(sim.port().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(session, 0);
+    ASSERT_EQ(ioctl(session, TIOCEXCL), 0);
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(wait_until([&] { return one_busy_line(cw.err()) && sleeping(cw.pid()); }, 10s))
+        << cw.err();
+    EXPECT_TRUE(sim.commands().empty()) << "a command reached the held port";
+    int excl = 0;
+    EXPECT_EQ(ioctl(session, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1) << "the other program's exclusive mode was ended";
+    ASSERT_EQ(ioctl(session, TIOCNXCL), 0);
+    ASSERT_TRUE(in_pause(sim, 3, root, cw, 20s)) << cw.err();
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 5s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n");
+    close(session);
+}
+
+// A pid file is someone else's text, and may name a terminal: reading it must not make that
+// terminal this program's, as an open without O_NOCTTY by a session leader does.
+TEST_F(Surroundings, PidFileThatIsATerminalDoesNotBecomeTheControllingTerminal)
+{
+    pty_pair tty;
+    one_link l("attach 2\n", {"generic", "wwan0"},
+               [&](sandbox_root& root) {
+                   ASSERT_EQ(symlink(tty.slave_path.c_str(), root.path("run/dhcp.wwan0.pid").c_str()), 0);
+                   ASSERT_EQ(mkfifo(root.path("run/.neventpipe").c_str(), 0600), 0);
+               },
+               [] { setsid(); });
+    std::string stat_path = "/proc/" + std::to_string(l.cw->pid()) + "/stat";
+    // After the teardown the program waits for the event daemon, which has not come yet.
+    ASSERT_TRUE(wait_until([&] { return l.root.calls() == "ifconfig wwan0 0.0.0.0 down\n"; }, 20s))
+        << l.cw->err();
+    std::string stat = read_file(stat_path);
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string state, ppid, pgrp, session, tty_nr;
+    fields >> state >> ppid >> pgrp >> session >> tty_nr;
+    EXPECT_EQ(tty_nr, "0") << stat;
+    int daemon = open(l.root.path("run/.neventpipe").c_str(), O_RDONLY);
+    run_result r;
+    EXPECT_TRUE(l.cw->wait(r, 5s));
+    close(daemon);
 }
 
 TEST_F(Surroundings, ModemThatTakesNoOutputTimesOutAndReleasesTheLock)
