@@ -136,6 +136,13 @@ void print_dialogue(text_out& out)
         out.format("(%zu more commands not recorded)\n", dropped);
 }
 
+void print_withheld(text_out& out, const char* command)
+{
+    out.text("> ");
+    out.visible(command, strlen(command));
+    out.text("  not sent: the check sends only queries without --attach\n");
+}
+
 void write_scenario_steps(text_out& out, const char* family)
 {
     out.format("family %s\necho off\n", family);

@@ -36,6 +36,9 @@ size_t exchanges_dropped();
 // for a command the port did not take.
 void print_dialogue(text_out& out);
 
+// The line for a command the check chose not to send: "> AT+CGATT=1\r  not sent: ...".
+void print_withheld(text_out& out, const char* command);
+
 // The dialogue as modemsim scenario steps that replay it: echo off, then each answer exactly as
 // collected. The last answer to each command lasts ("answer", or "ignore" for silence); an
 // earlier one that a later answer differs from is an "answer-once" step. `family` is the scenario's

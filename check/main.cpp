@@ -9,6 +9,7 @@
 #include "check/scenario_file.h"
 #include "check/text_out.h"
 #include "check/verdict.h"
+#include "modem/modem.h"
 #include "supervisor/command_line.h"
 #include "supervisor/process_setup.h"
 
@@ -17,6 +18,7 @@ namespace {
 char stdout_buffer[BUFSIZ];
 
 struct arguments {
+    bool attach = false;
     const char* scenario = nullptr;
     const char* port = nullptr;
     const char* type = nullptr;
@@ -25,16 +27,20 @@ struct arguments {
 
 void print_check_usage(const char* program)
 {
-    fprintf(stderr, "usage: %s [--scenario FILE] PORT TYPE [IP_FAMILY]\n", program);
+    fprintf(stderr, "usage: %s [--attach] [--scenario FILE] PORT TYPE [IP_FAMILY]\n", program);
     fprintf(stderr, "examples:\t%s /dev/ttyUSB1 marvell ip6\n", program);
 }
 
 bool parse_arguments(int argc, char* argv[], arguments& a)
 {
     int i = 1;
-    if (i + 1 < argc && strcmp(argv[i], "--scenario") == 0) {
-        a.scenario = argv[i + 1];
-        i += 2;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        if (strcmp(argv[i], "--attach") == 0 && !a.attach)
+            a.attach = true;
+        else if (strcmp(argv[i], "--scenario") == 0 && a.scenario == nullptr && i + 1 < argc)
+            a.scenario = argv[++i];
+        else
+            return false;
     }
     int left = argc - i;
     if (left < 2 || left > 3 || argv[i][0] == '-')
@@ -65,12 +71,17 @@ int main(int argc, char* argv[])
         return VERDICT_USAGE;
     }
     install_stop_handlers();
+    // Only queries unless asked: a supervisor running beside the check must see a detach itself.
+    attach_when_detached = a.attach;
 
     outcome o = run_one_check(a.port, info);
     text_out out(1);
     int verdict = report_outcome(out, o, a.port, info);
-    if (o.stage == outcome::CHECKED)
+    if (o.stage == outcome::CHECKED) {
         print_dialogue(out);
+        if (last_check.attach_sent < 0)
+            print_withheld(out, last_check.attach_command);
+    }
     out.flush();
     if (a.scenario != nullptr && !file.finish(o, a.port, a.type, info)) {
         fprintf(stderr, "cellwatch-check: %s: %s\n", a.scenario, strerror(errno));

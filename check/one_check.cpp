@@ -20,6 +20,9 @@ namespace {
 
 constexpr long LOCK_WAIT_S = 30;
 constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Held off with the stop signals while the lock is ours: a suspension (Ctrl-Z, or a background
+// job touching the terminal) would keep the lock taken for as long as the job stays stopped.
+constexpr int SUSPEND_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
 // The modem code writes its own trail: commands to descriptor 0 (the user's terminal, here),
 // answers and address lines to standard output and error, raw CRs and all. The report tells all
@@ -89,16 +92,25 @@ void install_stop_handlers()
 
 outcome run_one_check(const char* port, link_info& info)
 {
-    sigset_t stops;
+    sigset_t held_off;
     sigset_t old;
-    sigemptyset(&stops);
+    sigemptyset(&held_off);
     for (int signo : STOP_SIGNALS)
-        sigaddset(&stops, signo);
+        sigaddset(&held_off, signo);
+    for (int signo : SUSPEND_SIGNALS)
+        sigaddset(&held_off, signo);
     struct timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     outcome o;
     for (;;) {
-        sigprocmask(SIG_BLOCK, &stops, &old);
+        sigprocmask(SIG_BLOCK, &held_off, &old);
+        // A stop that came during the pause is obeyed even when the lock has just been freed.
+        if (stop_requested) {
+            sigprocmask(SIG_SETMASK, &old, nullptr);
+            o.waited = seconds_since(start);
+            o.stopped = true;
+            return o;
+        }
         bool held = take_lock();
         int err = errno;
         if (held) {

@@ -17,10 +17,11 @@ struct outcome {
 // every cellwatch off its modem.
 void install_stop_handlers();
 
-// Polls for the lock once a second, as cellwatch does, for at most 30 seconds, then checks
-// `port` once under it on `info`, recording the dialogue. Stop signals wait while the lock is
-// held, so the dialogue in progress ends whole, the port is put back and the lock removed; before
-// that, one ends the wait. The modem code's own trail goes to /dev/null meanwhile.
+// Polls for the lock once a second, as cellwatch does (recovering a stale one), for at most 30
+// seconds, then checks `port` once under it on `info`, recording the dialogue. Stop and
+// suspension signals wait while the lock is held, so the dialogue in progress ends whole, the
+// port is put back and the lock removed; before that, a stop ends the wait, even when the lock
+// frees in the same second. The modem code's own trail goes to /dev/null meanwhile.
 outcome run_one_check(const char* port, link_info& info);
 
 // Writes the verdict line for `o` and returns the verdict.

@@ -1,7 +1,11 @@
-// Writing the capture: opened early, emptied late, and never anything but a regular file.
+// Writing the capture: into a new file made beside the one named, renamed into place when whole.
+// The check runs as root, often in a world-writable directory, so nothing here follows a link.
 #include "check/scenario_file.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,49 +14,114 @@
 #include "check/dialogue.h"
 #include "check/text_out.h"
 #include "supervisor/command_line.h"
+#include "supervisor/lock.h"
+
+namespace {
+
+constexpr char TEMP_SUFFIX[] = ".XXXXXX";
+char temp_path[PATH_MAX + sizeof TEMP_SUFFIX];
+char dir_path[PATH_MAX + sizeof TEMP_SUFFIX];
+
+bool same_file(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The directory part of `path` ("." when it has none) into `dir_path`; the name part returned.
+const char* split_path(const char* path)
+{
+    const char* slash = strrchr(path, '/');
+    if (slash == nullptr) {
+        memcpy(dir_path, ".", 2);
+        return path;
+    }
+    size_t len = slash == path ? 1 : static_cast<size_t>(slash - path);
+    memcpy(dir_path, path, len);
+    dir_path[len] = '\0';
+    return slash + 1;
+}
+
+} // namespace
 
 scenario_file::~scenario_file()
 {
-    if (fd_ >= 0)
-        close(fd_);
+    discard();
+}
+
+void scenario_file::discard()
+{
+    if (fd_ < 0)
+        return;
+    close(fd_);
+    unlink(temp_path);
+    fd_ = -1;
+}
+
+bool scenario_file::refuse(const char* why)
+{
+    refused_ = why;
+    errno = EINVAL;
+    return false;
+}
+
+// The lock is known by where it stands, not by its spelling: /run/lock/failover, or a hard link
+// to it, is the lock too. Its directory is compared whether or not the lock exists now.
+bool scenario_file::is_the_lock(const char* path)
+{
+    struct stat named;
+    struct stat lock;
+    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && same_file(named, lock))
+        return true;
+    const char* name = split_path(path);
+    struct stat dir;
+    struct stat lock_dir;
+    return strcmp(name, LOCK_NAME) == 0 && stat(dir_path, &dir) == 0 &&
+           stat(LOCK_DIR, &lock_dir) == 0 && same_file(dir, lock_dir);
 }
 
 bool scenario_file::open(const char* path)
 {
     path_ = path;
-    constexpr int FLAGS = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    struct stat st;
-    not_regular_ = stat(path, &st) == 0 && !S_ISREG(st.st_mode);
-    if (not_regular_)
+    int len = snprintf(temp_path, sizeof temp_path, "%s%s", path, TEMP_SUFFIX);
+    if (len < 0 || static_cast<size_t>(len) >= sizeof temp_path) {
+        errno = ENAMETOOLONG;
         return false;
-    fd_ = ::open(path, FLAGS | O_CREAT | O_EXCL, 0644);
-    created_ = fd_ >= 0;
-    if (fd_ < 0 && errno == EEXIST)
-        fd_ = ::open(path, FLAGS);
-    // What was opened may have been put there since the look.
-    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-        close(fd_);
-        fd_ = -1;
-        not_regular_ = true;
     }
+    if (is_the_lock(path))
+        return refuse("the lock file");
+    struct stat st;
+    if (lstat(path, &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return refuse("a symbolic link, not followed");
+        if (!S_ISREG(st.st_mode))
+            return refuse("not a regular file");
+        // The capture takes the place of the old file with its permissions and owner.
+        mode_ = st.st_mode & 07777;
+        uid_ = st.st_uid;
+        gid_ = st.st_gid;
+        keep_owner_ = true;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode_ = 0644 & ~mask;
+    }
+    // Made with O_EXCL under a name nobody knew: never a link, never someone else's file.
+    fd_ = mkostemp(temp_path, O_CLOEXEC);
     return fd_ >= 0;
 }
 
 const char* scenario_file::problem(int err) const
 {
-    return not_regular_ ? "not a regular file" : strerror(err);
+    return refused_ != nullptr ? refused_ : strerror(err);
 }
 
 bool scenario_file::finish(const outcome& o, const char* port, const char* type,
                            const link_info& info)
 {
     if (o.stage != outcome::CHECKED) {
-        if (created_)
-            unlink(path_);
+        discard();
         return true;
     }
-    if (ftruncate(fd_, 0) != 0)
-        return false;
     text_out out(fd_);
     out.text("# Recorded by cellwatch-check on ");
     out.visible(port, strlen(port));
@@ -63,5 +132,25 @@ bool scenario_file::finish(const outcome& o, const char* port, const char* type,
     out.text("# Replay: modemsim on this file, then cellwatch-check on the port it prints "
              "with the same TYPE and IP_FAMILY.\n");
     write_scenario_steps(out, family_name_of(info.modem_type));
-    return out.flush();
+    // Only root may give the file to its old owner; anyone else's capture is theirs anyway.
+    int given = keep_owner_ ? fchown(fd_, uid_, gid_) : 0;
+    (void)given;
+    bool whole = out.flush() && fchmod(fd_, mode_) == 0 && fsync(fd_) == 0;
+    int err = errno;
+    if (whole && close(fd_) != 0) {
+        whole = false;
+        err = errno;
+    } else if (!whole) {
+        close(fd_);
+    }
+    fd_ = -1;
+    if (whole && rename(temp_path, path_) != 0) {
+        whole = false;
+        err = errno;
+    }
+    if (!whole) {
+        unlink(temp_path);
+        errno = err;
+    }
+    return whole;
 }

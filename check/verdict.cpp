@@ -64,6 +64,10 @@ int report_not_attached(text_out& out, const link_info& info)
                    info.use_ipv6 == 1 ? "IPv6" : "IPv4");
     else if (r.attach_sent == 1)
         out.format("not-attached: attach status %d; asked the modem to attach\n", r.attach_status);
+    else if (r.attach_sent < 0)
+        out.format("not-attached: attach status %d; cellwatch would ask the modem to attach "
+                   "(%.*s, not sent without --attach)\n",
+                   r.attach_status, command_length(r.attach_command), r.attach_command);
     else
         out.format("not-attached: attach status %d; the attach command could not be sent\n",
                    r.attach_status);

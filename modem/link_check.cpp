@@ -191,11 +191,12 @@ int read_attach_status(int fd, const family_commands& f)
 } // namespace
 
 check_report last_check;
+bool attach_when_detached = true;
 
 int check_link(int fd, link_info& info)
 {
     const family_commands& f = commands_for(info.modem_type);
-    last_check = check_report{-1, 0, FAULT_NONE, nullptr, nullptr};
+    last_check = check_report{-1, 0, FAULT_NONE, nullptr, nullptr, f.attach_command};
     if (probe_failed(fd)) {
         last_check.fault = FAULT_NOT_SENT;
         last_check.command = PROBE;
@@ -209,7 +210,10 @@ int check_link(int fd, link_info& info)
         info.attached = 1;
     } else if (status == info.attached) {
         // Detached and known to be: ask to attach and look again next cycle.
-        last_check.attach_sent = SendCmd(fd, f.attach_command) == 0 ? 1 : 0;
+        if (!attach_when_detached)
+            last_check.attach_sent = -1;
+        else
+            last_check.attach_sent = SendCmd(fd, f.attach_command) == 0 ? 1 : 0;
         return CHECK_OK;
     } else {
         info.attached = 0;

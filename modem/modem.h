@@ -23,12 +23,18 @@ enum : int {
 // What the last check_link saw, for a report in words; the supervisor does not read it.
 struct check_report {
     int attach_status;   // the status read, -1 when none was
-    int attach_sent;     // 1 when the attach command was written
+    int attach_sent;     // 1 when the attach command was written, -1 when it was withheld
     int fault;           // a FAULT_ code, FAULT_NONE unless the check failed
     const char* command; // the command whose answer failed it, with its CR; nullptr when none
     const char* tag;     // the tag looked for in that answer; nullptr for the probe
+    const char* attach_command; // the family's, with its CR
 };
 extern check_report last_check;
+
+// Whether check_link asks a modem that is detached, and known to be, to attach. The supervisor
+// always does; a check that only looks leaves it 0, so that a running supervisor still sees the
+// detach for itself.
+extern bool attach_when_detached;
 
 // One dialogue over the open port `fd`: probe, attach state (asking to attach when detached),
 // address. Updates `attached` and the addresses in `info`, fills `last_check`, and returns a

@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <set>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support.h"
 
@@ -42,7 +47,7 @@ strings reported_commands(const std::string& out)
 {
     strings commands;
     for (const std::string& line : lines_of(out))
-        if (line.rfind("> ", 0) == 0)
+        if (line.rfind("> ", 0) == 0 && line.find("  not sent: the check sends only") == std::string::npos)
             commands.push_back(line.substr(2, line.find("\\r") - 2));
     return commands;
 }
@@ -66,11 +71,16 @@ struct check_run {
     std::set<std::string> run_before;
     std::unique_ptr<child> proc;
 
-    // `runner` are words to put in front of the program.
+    // `runner` are words to put in front of the program; `arrange` is given the port before the
+    // program starts, and `prepare` runs in its process before the exec.
     check_run(const std::string& scenario, strings args, const std::string& lock = "",
-              const strings& runner = {})
+              const strings& runner = {},
+              const std::function<void(const std::string&)>& arrange = nullptr,
+              const std::function<void()>& prepare = nullptr)
         : sim(scenario)
     {
+        if (arrange)
+            arrange(sim.port());
         mkfifo(root.path("run/.neventpipe").c_str(), 0600);
         write_file(root.path("run/dhcp.wwan0.pid"), "4242\n");
         if (!lock.empty())
@@ -81,7 +91,7 @@ struct check_run {
                 a = sim.port();
         args.insert(args.begin(), CELLWATCH_CHECK);
         args.insert(args.begin(), runner.begin(), runner.end());
-        proc = std::make_unique<child>(args, &root);
+        proc = std::make_unique<child>(args, &root, prepare);
     }
 
     // Waits for the end and checks the rule every run keeps: nothing run, nothing requested, no
@@ -104,6 +114,7 @@ struct verdict_case {
     std::string first_line;
     int status;
     strings commands;
+    std::string lock = "";
 };
 
 TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
@@ -114,9 +125,16 @@ TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
          generic},
         {"family marvell\nipv6 2a00:db8::1\n", {"PORT", "marvell", "ip6"},
          "healthy: attached, IPv6 2a00:db8::1", 0, {"AT", "AT+CGATT?", "AT*GETIP=1"}},
+        // Only queries unless asked: a supervisor beside it must see the detach itself.
         {"attach 0\n", {"PORT", "generic"},
+         "not-attached: attach status 0; cellwatch would ask the modem to attach (AT+CGATT=1, "
+         "not sent without --attach)", 2, {"AT", "AT+CGATT?"}},
+        {"attach 0\n", {"--attach", "PORT", "generic"},
          "not-attached: attach status 0; asked the modem to attach", 2,
          {"AT", "AT+CGATT?", "AT+CGATT=1"}},
+        // A lock whose holder is gone is recovered, as cellwatch recovers it.
+        {"ipv4 10.64.2.17\n", {"PORT", "generic"}, "healthy: attached, IPv4 10.64.2.17", 0,
+         generic, "    " + std::to_string(dead_pid()) + "\n"},
         {"ipv4 none\n", {"PORT", "generic"}, "not-attached: attach status 1, but no IPv4 address",
          2, generic},
         {"attach 2\n", {"PORT", "generic"}, "lost: attach status 2", 3, {"AT", "AT+CGATT?"}},
@@ -127,7 +145,7 @@ TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
     };
     std::vector<std::unique_ptr<check_run>> runs;
     for (const verdict_case& c : cases)
-        runs.push_back(std::make_unique<check_run>(c.scenario, c.args));
+        runs.push_back(std::make_unique<check_run>(c.scenario, c.args, c.lock));
     for (size_t i = 0; i < cases.size(); ++i) {
         const verdict_case& c = cases[i];
         run_result r = runs[i]->finish(20s);
@@ -146,14 +164,17 @@ TEST_F(Check, TheDialogueShowsEveryCommandAndAnswer)
     check_run run("attach 0\n", {"PORT", "generic"});
     run_result r = run.finish(20s);
     EXPECT_EQ(untimed(r.out), (strings{
-        "not-attached: attach status 0; asked the modem to attach",
+        "not-attached: attach status 0; cellwatch would ask the modem to attach (AT+CGATT=1, "
+        "not sent without --attach)",
         "> AT\\r",
         "< AT\\r\\r\\nOK\\r\\n",
         "> AT+CGATT?\\r",
         "< AT+CGATT?\\r\\r\\n+CGATT: 0\\r\\n\\r\\nOK\\r\\n",
-        "> AT+CGATT=1\\r",
-        "  (answer not read)",
+        "> AT+CGATT=1\\r  not sent: the check sends only queries without --attach",
     }));
+    check_run asked("attach 0\n", {"--attach", "PORT", "generic"});
+    run_result a = asked.finish(20s);
+    EXPECT_EQ(lines_of(a.out).back(), "  (answer not read)") << a.out;
 }
 
 TEST_F(Check, ALockHeldByAnotherIsWaitedForThirtySecondsAndLeftAlone)
@@ -233,13 +254,23 @@ TEST_F(Check, ACheckWithACaptureMakesNoHeapAllocation)
 
 TEST_F(Check, UsageErrorsTouchNothing)
 {
-    const std::string usage = "[--scenario FILE] PORT TYPE [IP_FAMILY]";
+    const std::string usage = "[--attach] [--scenario FILE] PORT TYPE [IP_FAMILY]";
+    temp_dir files;
+    std::string target = files.path + "/target", link = files.path + "/link";
+    write_file(target, "precious\n");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     const std::vector<std::pair<strings, std::string>> cases = {
         {{"/dev/ttyUSB1"}, usage},
         {{"/dev/ttyUSB1", "generic", "wwan0", "ip6"}, usage},
         {{"--scenario"}, usage},
+        {{"--attach", "--attach", "PORT", "generic"}, usage},
         // A FIFO would wait for a reader, and would take the steps if the event daemon read it.
         {{"--scenario", "/var/run/.neventpipe", "PORT", "generic"}, "not a regular file"},
+        // Made as the capture, the lock would keep every cellwatch off its modem.
+        {{"--scenario", "/var/lock/failover", "PORT", "generic"}, "the lock file"},
+        {{"--scenario", "/run/lock/../lock/failover", "PORT", "generic"}, "the lock file"},
+        // Root writing through a link planted in a shared directory could overwrite anything.
+        {{"--scenario", link, "PORT", "generic"}, "a symbolic link"},
     };
     for (const auto& c : cases) {
         check_run run("", c.first);
@@ -248,7 +279,94 @@ TEST_F(Check, UsageErrorsTouchNothing)
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(c.second), std::string::npos) << r.err;
         EXPECT_TRUE(run.sim.commands().empty());
+        EXPECT_FALSE(file_exists(run.root.path("run/lock/failover")));
     }
+    EXPECT_EQ(read_file(target), "precious\n");
+    EXPECT_EQ(names_in(files.path), (std::set<std::string>{".", "..", "target", "link"}));
+}
+
+// A capture is put in place whole or not at all: a disk that fills up half-way leaves the earlier
+// capture as it was and no cut file beside it. A small file system plays the full disk.
+TEST_F(Check, ACaptureReplacesTheOldOneOnlyWhenWhole)
+{
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    temp_dir files;
+    ASSERT_EQ(mount("capture", files.path.c_str(), "tmpfs", 0, "size=64k"), 0);
+    std::string capture = files.path + "/capture.scn";
+    write_file(capture, "the old capture\n", 0640);
+
+    check_run whole("ipv4 10.64.2.17\n", {"--scenario", capture, "PORT", "generic"});
+    EXPECT_EQ(whole.finish(20s).status, 0);
+    EXPECT_EQ(read_file(capture).rfind("# Recorded by cellwatch-check", 0), 0u);
+    struct stat st;
+    ASSERT_EQ(stat(capture.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    write_file(capture, "the old capture\n");
+    // One page left of sixteen, and a capture of more than a page: a long answer.
+    const std::string long_answer = "answer AT+CGPADDR \\r\\n+CGPADDR: 1,\"10.64.2.17\"\\r\\n" +
+                                    repeat_text("+CGPADDR: 2,\"10.64.2.18\"\\r\\n", 150) +
+                                    "\\r\\nOK\\r\\n\n";
+    write_file(files.path + "/filler", std::string(14 * 4096, 'x'));
+    check_run cut(long_answer, {"--scenario", capture, "PORT", "generic"});
+    run_result r = cut.finish(20s);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(capture), "the old capture\n");
+    EXPECT_EQ(names_in(files.path), (std::set<std::string>{".", "..", "capture.scn", "filler"}));
+    umount2(files.path.c_str(), MNT_DETACH);
+}
+
+TEST_F(Check, APortHeldExclusivelyByAnotherProgramIsNoPort)
+{
+    int session = -1;
+    check_run run("", {"PORT", "generic"}, "", {}, [&](const std::string& port) {
+        session = open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ioctl(session, TIOCEXCL);
+    });
+    run_result r = run.finish(20s);
+    int excl = 0;
+    EXPECT_EQ(ioctl(session, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1) << "the other program's exclusive mode was ended";
+    close(session);
+    EXPECT_EQ(r.status, 5);
+    const std::string head = "no-port: " + run.sim.port() + ": ";
+    EXPECT_TRUE(r.out == head + "Device or resource busy\n" || r.out == head + "Resource busy\n")
+        << r.out;
+    EXPECT_TRUE(run.sim.commands().empty());
+}
+
+// A stop that comes while the lock is awaited ends the wait, even when the lock frees in the same
+// second; the modem is never touched.
+TEST_F(Check, AStopWhileWaitingForTheLockEndsTheWaitEvenWhenItFrees)
+{
+    check_run run("ipv4 10.64.2.17\n", {"PORT", "generic"}, std::to_string(getpid()) + "\n");
+    ASSERT_TRUE(wait_until([&] { return sleeping(run.proc->pid()); }, 10s));
+    ASSERT_EQ(unlink(run.root.path("run/lock/failover").c_str()), 0);
+    run.proc->signal(SIGINT);
+    run_result r = run.finish(5s);
+    EXPECT_EQ(r.status, 6) << r.out;
+    EXPECT_EQ(r.out.rfind("lock-busy: /var/lock/failover held for ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("; stopped by a signal\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(run.sim.commands().empty());
+}
+
+// Ctrl-Z during the dialogue: the job stops only once the port is put back and the lock removed.
+TEST_F(Check, ASuspensionWaitsUntilTheLockIsReleased)
+{
+    // A group of its own, whose parent is in another: a stop signal to an orphaned group is dropped.
+    check_run run("ipv4 10.64.2.17\ndelay 500\n", {"PORT", "generic"}, "", {}, nullptr,
+                  [] { setpgid(0, 0); });
+    ASSERT_TRUE(wait_until([&] { return !run.sim.commands().empty(); }, 10s));
+    run.proc->signal(SIGTSTP);
+    std::string stat_path = "/proc/" + std::to_string(run.proc->pid()) + "/stat";
+    auto stopped = [&] { return read_file(stat_path).find(") T ") != std::string::npos; };
+    ASSERT_TRUE(wait_until(stopped, 10s)) << "the suspension was lost";
+    EXPECT_FALSE(file_exists(run.root.path("run/lock/failover"))) << "suspended holding the lock";
+    EXPECT_EQ(run.sim.commands(), (strings{"AT", "AT+CGATT?", "AT+CGPADDR"}));
+    run.proc->signal(SIGCONT);
+    EXPECT_EQ(run.finish(10s).status, 0);
 }
 
 } // namespace

@@ -28,5 +28,5 @@ shows_usage() {
     fi
 }
 shows_usage cellwatch "PORT TYPE IFACE [IP_FAMILY]"
-shows_usage cellwatch-check "[--scenario FILE] PORT TYPE [IP_FAMILY]"
+shows_usage cellwatch-check "[--attach] [--scenario FILE] PORT TYPE [IP_FAMILY]"
 echo "package: $(basename "$deb") installs both programs and they show their usage"
