@@ -105,4 +105,33 @@ TEST(Modemsim, ExitStepEndsTheSimulationAndRemovesTheLink)
     EXPECT_EQ(sim.stop(), 0);
 }
 
+// The far end of a real device (a gadget's serial port in the virtual machine; a pty's slave
+// here): served in place, its plug pulled by the scenario's commands instead of an answer, and
+// put back, then served again, the given number of seconds later.
+TEST(Modemsim, ServesAnExistingTtyAndPullsItsPlugForAWhile)
+{
+    temp_dir dir;
+    pty_pair wire;
+    fcntl(wire.master, F_SETFL, O_NONBLOCK);
+    std::string scenario = dir.path + "/plug.scn";
+    write_file(scenario, "echo off\non-unplug echo out >> " + dir.path + "/plug.log\n"
+                         "on-replug echo in >> " + dir.path + "/plug.log\nunplug AT+CGATT? 1\n");
+    child sim({MODEMSIM, "--device", wire.slave_path, scenario});
+    ASSERT_TRUE(wait_until([&] { return ask(wire.master, "AT\r", 100) == "\r\nOK\r\n"; },
+                           std::chrono::seconds(5))) << sim.err();
+    auto pulled = std::chrono::steady_clock::now();
+    EXPECT_EQ(ask(wire.master, "AT+CGATT?\r"), "") << "answered instead of unplugged";
+    ASSERT_TRUE(wait_until([&] { return read_file(dir.path + "/plug.log") == "out\nin\n"; },
+                           std::chrono::seconds(5))) << sim.err();
+    auto away = std::chrono::steady_clock::now() - pulled;
+    EXPECT_GE(away, std::chrono::milliseconds(900));
+    EXPECT_LE(away, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(wait_until([&] { return ask(wire.master, "AT\r", 100) == "\r\nOK\r\n"; },
+                           std::chrono::seconds(3))) << "not served after the replug: " << sim.err();
+    sim.signal(SIGTERM);
+    run_result r;
+    EXPECT_TRUE(sim.wait(r, std::chrono::seconds(5)));
+    EXPECT_EQ(r.out, wire.slave_path + "\n");
+}
+
 } // namespace

@@ -1,6 +1,7 @@
-// modemsim: an AT modem on a pseudo-terminal, driven by a scenario file.
-// Prints the slave's path first, logs every command on stderr, and serves until SIGTERM or the
-// scenario's "exit". The port may be opened and closed any number of times.
+// modemsim: an AT modem on a pseudo-terminal, or on a tty that exists (a USB gadget's serial
+// port), driven by a scenario file. Prints the port's path first, logs every command on stderr,
+// and serves until SIGTERM or the scenario's "exit". The port may be opened and closed any
+// number of times.
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -71,6 +73,30 @@ int open_master(std::string& slave_path, int& held_slave)
     return master;
 }
 
+// The far end of a real device, raw. Non-blocking, like the pty's master.
+int open_device(const char* path)
+{
+    int fd = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct termios tio;
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+    return fd;
+}
+
+// Runs a scenario's plug command through the shell and waits for it.
+void run_plug_command(const std::string& command)
+{
+    if (command.empty())
+        return;
+    int status = system(command.c_str());
+    log_line("--", "ran \"" + command + "\": status " + std::to_string(status));
+}
+
 // Writes what the port takes until it takes nothing for 200 ms; a real UART would stall the modem, but
 // the simulator has to keep hearing commands and signals. Returns the bytes dropped.
 size_t write_bounded(int fd, const std::string& bytes)
@@ -97,6 +123,10 @@ struct simulator {
     int held_slave = -1;
     std::string slave;
     const char* link = nullptr;
+    const char* device = nullptr;   // serve this tty instead of a pty of our own
+    bool unplugged = false;
+    bool open_failing = false;
+    std::optional<clock_type::time_point> replug_at;
     scenario plan;
     modem_state state;
     size_t next_trigger = 1;
@@ -143,6 +173,14 @@ struct simulator {
     // slave's path goes away with the link to it. Replugging makes a fresh pty.
     void plug_in()
     {
+        if (device != nullptr) {
+            slave = device;
+            master = open_device(device);
+            if (master < 0 && !open_failing)
+                log_line("--", std::string("cannot open ") + device + ": " + strerror(errno));
+            open_failing = master < 0;
+            return;
+        }
         master = open_master(slave, held_slave);
         if (master < 0) {
             fprintf(stderr, "modemsim: cannot create a pseudo-terminal: %s\n", strerror(errno));
@@ -160,16 +198,40 @@ struct simulator {
 
     void unplug()
     {
-        if (master < 0)
+        if (unplugged)
             return;
-        close(held_slave);
-        close(master);
+        unplugged = true;
+        run_plug_command(state.on_unplug);
+        if (held_slave >= 0)
+            close(held_slave);
+        if (master >= 0)
+            close(master);
         master = held_slave = -1;
         flow_stopped = false;
-        if (link != nullptr)
+        if (link != nullptr && device == nullptr)
             unlink(link);
         port_open = false;
         log_line("--", "unplugged");
+    }
+
+    void replug()
+    {
+        unplugged = false;
+        replug_at.reset();
+        run_plug_command(state.on_replug);
+        plug_in();
+        log_line("--", "plugged in as " + slave);
+    }
+
+    // A real device's far end hangs up when its host side goes away (a USB disconnect); it is
+    // opened again, so that the next connection is heard.
+    void reopen_after_hang_up()
+    {
+        close(master);
+        master = -1;
+        port_open = false;
+        log_line("--", "hung up");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
     bool flow_stopped = false;
@@ -189,10 +251,12 @@ struct simulator {
     {
         if (state.unplug_now)
             unplug();
-        if (state.replug_now && master < 0) {
+        if (replug_at && clock_type::now() >= *replug_at)
+            state.replug_now = true;
+        if (state.replug_now && unplugged)
+            replug();
+        else if (!unplugged && master < 0 && device != nullptr)
             plug_in();
-            log_line("--", "plugged in as " + slave);
-        }
         state.unplug_now = state.replug_now = false;
         carry_out_stall();
     }
@@ -214,6 +278,8 @@ struct simulator {
         if (!state.unplug_on.empty() && command == state.unplug_on) {
             state.unplug_on.clear();
             unplug();
+            if (state.replug_after_ms >= 0)
+                replug_at = clock_type::now() + std::chrono::milliseconds(state.replug_after_ms);
             log_line("..", "answered " + command);
             return;
         }
@@ -258,7 +324,13 @@ int serve(simulator& sim)
             return 1;
         if (ready <= 0)
             continue;
+        errno = 0;
         ssize_t n = (p.revents & POLLIN) ? read(master, buf, sizeof buf) : -1;
+        if (n <= 0 && sim.device != nullptr && errno != EAGAIN) {
+            sim.reopen_after_hang_up();
+            line.clear();
+            continue;
+        }
         if (n <= 0) {
             // No slave has the port open: wait for the next open without spinning.
             sim.closed();
@@ -286,13 +358,18 @@ int serve(simulator& sim)
 int main(int argc, char* argv[])
 {
     const char* link = nullptr;
+    const char* device = nullptr;
     int arg = 1;
-    if (arg + 1 < argc && strcmp(argv[arg], "--link") == 0) {
-        link = argv[arg + 1];
-        arg += 2;
+    for (; arg + 1 < argc; arg += 2) {
+        if (strcmp(argv[arg], "--link") == 0)
+            link = argv[arg + 1];
+        else if (strcmp(argv[arg], "--device") == 0)
+            device = argv[arg + 1];
+        else
+            break;
     }
-    if (arg + 1 != argc) {
-        fprintf(stderr, "usage: %s [--link PATH] SCENARIO\n", argv[0]);
+    if (arg + 1 != argc || (link != nullptr && device != nullptr)) {
+        fprintf(stderr, "usage: %s [--link PATH | --device TTY] SCENARIO\n", argv[0]);
         return 2;
     }
     simulator sim;
@@ -301,8 +378,9 @@ int main(int argc, char* argv[])
     sim.apply(sim.plan.triggers[0]);
 
     sim.link = link;
+    sim.device = device;
     sim.plug_in();
-    if (!sim.running)
+    if (!sim.running || (device != nullptr && sim.master < 0))
         return 1;
     printf("%s\n", sim.slave.c_str());
     fflush(stdout);

@@ -153,8 +153,10 @@ std::string check_step(const step& s)
         if (need(2) && step_text(s) != "none")
             decode_escapes(step_text(s), decoded, problem);
     } else if (s.keyword == "unplug") {
-        if (a.size() > 1)
-            problem = "'unplug' takes at most one command";
+        if (a.size() > 2 || (a.size() == 2 && !parse_count(a[1], n)))
+            problem = "'unplug' takes at most a command and the seconds until the replug";
+    } else if (s.keyword == "on-unplug" || s.keyword == "on-replug") {
+        need(1);
     } else if (s.keyword != "exit" && s.keyword != "replug") {
         problem = "unknown step '" + s.keyword + "'";
     }
@@ -243,7 +245,12 @@ bool apply_step(const step& s, modem_state& st)
     else if (s.keyword == "flood") st.flood = strtoul(a[0].c_str(), nullptr, 10);
     else if (s.keyword == "delay") st.delay_ms = atoi(a[0].c_str());
     else if (s.keyword == "unplug" && a.empty()) st.unplug_now = true;
-    else if (s.keyword == "unplug") st.unplug_on = a[0];
+    else if (s.keyword == "unplug") {
+        st.unplug_on = a[0];
+        st.replug_after_ms = a.size() == 2 ? atol(a[1].c_str()) * 1000 : -1;
+    }
+    else if (s.keyword == "on-unplug") st.on_unplug = rest_after(s.text, s.keyword);
+    else if (s.keyword == "on-replug") st.on_replug = rest_after(s.text, s.keyword);
     else if (s.keyword == "replug") st.replug_now = true;
     else if (s.keyword == "split") st.split_ms = a[0] == "off" ? -1 : atoi(a[0].c_str());
     else if (s.keyword == "format") st.format = FORMATS.at(a[0]);

@@ -37,6 +37,9 @@ struct modem_state {
     size_t noise = 0;
     size_t flood = 0;
     std::string unplug_on;          // unplug when this command arrives
+    long replug_after_ms = -1;      // with unplug_on: replug this long after that unplug
+    std::string on_unplug;          // shell commands that pull and put back a real device's plug
+    std::string on_replug;
     bool unplug_now = false;        // requests the serving loop carries out
     bool replug_now = false;
 };
