@@ -1,52 +1,73 @@
 #!/bin/bash
 # Builds cellwatch twice (Release, and AddressSanitizer+UndefinedBehaviorSanitizer), runs the
-# whole suite in both through CTest; builds it for the routers (big-endian MIPS, 32- and 64-bit
-# ARM, static musl) and runs the whole suite on MIPS and the unit tests on ARM under qemu-user,
-# and the end-to-end tests against the musl program; then the static checks, the packaging
-# check and short fuzzing runs. Installs the Debian packages it needs when they are missing.
+# whole suite in both through CTest, the Release run with the virtual-machine stage (the static
+# musl programs on Debian's kernel under QEMU, against its real serial drivers); builds it for
+# the routers (big-endian MIPS, 32- and 64-bit ARM, static musl) and runs the whole suite on MIPS
+# and the unit tests on ARM under qemu-user, and the end-to-end tests against the musl program;
+# then the static checks, the packaging check and short fuzzing runs. Installs the Debian
+# packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libgtest-dev net-tools util-linux clang libclang-rt-14-dev
           valgrind cppcheck clang-tidy dpkg-dev file googletest qemu-user-static musl-tools
-          g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+          g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu cpio)
+# The virtual machine's own packages; what QEMU only recommends (display, firmware for other
+# machines) is not needed to boot a kernel on a serial console.
+vm_packages=(qemu-system-x86)
+missing_of() {
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+    done
+}
+missing=($(missing_of "${packages[@]}"))
+vm_missing=($(missing_of "${vm_packages[@]}"))
+if [ $(( ${#missing[@]} + ${#vm_missing[@]} )) -gt 0 ]; then
     if [ "$(id -u)" != 0 ]; then
         echo "missing packages; as root, run:" >&2
-        echo "  apt-get install -y ${missing[*]}" >&2
+        echo "  apt-get install -y ${missing[*]} ${vm_missing[*]}" >&2
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq "${missing[@]}" >/dev/null
+    [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq "${missing[@]}" >/dev/null
+    [ ${#vm_missing[@]} -eq 0 ] ||
+        apt-get install -y -qq --no-install-recommends "${vm_missing[@]}" >/dev/null
 fi
 
 jobs=$(nproc)
+# The end-to-end tests and the guests mostly wait on the program's own pauses, so many more of
+# them run at once than there are cores.
+test_jobs=8
 start=$(date +%s)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+# The musl build first: the virtual-machine stage of the Release run boots its programs.
+cmake -S . -B build-x86_64-linux-musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-linux-musl.cmake \
+      -DBUILD_TESTING=ON >/dev/null
+cmake --build build-x86_64-linux-musl -j"$jobs" >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
+      -DCELLWATCH_VM_PROGRAMS="$PWD/build-x86_64-linux-musl" >/dev/null
 cmake --build build -j"$jobs"
+
+echo "== Release, with the virtual-machine stage"
+(cd build && ctest -j"$test_jobs" --output-on-failure --timeout 180)
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLWATCH_SANITIZE=ON \
       -DBUILD_TESTING=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"
-
-echo "== Release"
-(cd build && ctest -j"$jobs" --output-on-failure --timeout 180)
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest -j"$jobs" --output-on-failure --timeout 180)
+    ctest -j"$test_jobs" --output-on-failure --timeout 180)
 
-# The routers' builds. Emulated tests mostly wait on the program's own pauses, so more of them
-# run at once than there are cores.
+# The routers' builds: the whole suite for MIPS, the unit tests and the programs for ARM.
 targets=(mips-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu)
-for t in "${targets[@]}" x86_64-linux-musl; do
+for t in "${targets[@]}"; do
     cmake -S . -B "build-$t" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$t.cmake" \
           -DBUILD_TESTING=ON >/dev/null
-    cmake --build "build-$t" -j"$jobs" >/dev/null
+    if [ "$t" = mips-linux-gnu ]; then
+        cmake --build "build-$t" -j"$jobs" >/dev/null
+    else
+        cmake --build "build-$t" -j"$jobs" --target unit_tests cellwatch cellwatch-check >/dev/null
+    fi
 done
 # The program carries no libstdc++ run-time code in any build (the musl one is linked by musl's
 # C driver, which would fail on it).
@@ -59,7 +80,7 @@ for dir in build build-mips-linux-gnu build-arm-linux-gnueabihf build-aarch64-li
     done
 done
 echo "== big-endian MIPS under qemu-user: the whole suite"
-(cd build-mips-linux-gnu && ctest -j4 --output-on-failure --timeout 180)
+(cd build-mips-linux-gnu && ctest -j"$test_jobs" --output-on-failure --timeout 180)
 for t in arm-linux-gnueabihf aarch64-linux-gnu; do
     echo "== $t under qemu-user: the unit tests"
     (cd "build-$t" && ctest -j4 -L unit --output-on-failure --timeout 180)
@@ -67,7 +88,7 @@ done
 echo "== static musl: the end-to-end tests and the no-heap runs against its programs"
 (cd build && CELLWATCH_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch" \
     CELLWATCH_CHECK_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch-check" \
-    ctest -j"$jobs" -L end_to_end --output-on-failure --timeout 180)
+    ctest -j"$test_jobs" -L end_to_end --output-on-failure --timeout 180)
 
 for extra in tools/static-checks.sh tools/package-check.sh fuzz/run.sh; do
     if [ -x "$extra" ]; then

@@ -1,0 +1,242 @@
+# The cases, by guest. Each case ends with one console line: "CASE <name> PASS", or
+# "CASE <name> FAIL" and what it saw instead. Every wait is bounded, every program runs under a
+# hard time limit, and every time measured has a floor and a ceiling.
+
+PORT_SWITCH=/sys/bus/usb/devices/usb1/1-0:1.0/usb1-port1/disable
+LOCK=/run/lock/failover
+problems=""
+
+now_ms() { awk '{ printf "%d\n", $1 * 1000 }' /proc/uptime; }
+
+# The file's lines joined with '|', CRs shown as \r, for a one-line report.
+flat() { sed 's/\r/\\r/g' "$1" | tr '\n' '|' | sed 's/|$//'; }
+
+fail() { problems="$problems; $*"; }
+expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
+expect_between() { [ "$1" -ge "$2" ] && [ "$1" -le "$3" ] || fail "$4: $1, not within $2..$3"; }
+# The case's line; after a failure, the logs it made follow, indented, for the console's reader.
+report() {
+    if [ -z "$problems" ]; then
+        echo "CASE $1 PASS"
+    else
+        echo "CASE $1 FAIL${problems}"
+        for log in /tmp/cw.err /tmp/cw.out /tmp/check.out /tmp/modem.log /tmp/calls.log; do
+            [ -s "$log" ] && { echo "  $log:"; sed 's/^/    /' "$log"; }
+        done
+    fi
+    problems=""
+    rm -f /tmp/cw.err /tmp/cw.out /tmp/check.out
+}
+
+# Evaluates $1 every 50 ms until it holds or $2 ms have passed.
+wait_for() {
+    local until=$(( $(now_ms) + $2 ))
+    until eval "$1"; do
+        [ "$(now_ms)" -ge "$until" ] && return 1
+        usleep 50000
+    done
+}
+
+# The state letter of process $1 (Z once it has ended and waits to be reaped).
+state_of() { sed 's/.*) \(.\).*/\1/' "/proc/$1/stat" 2>/dev/null; }
+ended() { [ "$(state_of "$1")" = Z ] || [ ! -e "/proc/$1" ]; }
+
+fresh_world() {
+    rm -f "$LOCK" /run/dhcp.wwan0.pid /run/dhcp6.wwan0.pid
+    : > /tmp/calls.log
+    : > /tmp/events.log
+}
+
+# The gadget's serial function on the dummy host controller: cdc-acm takes it as /dev/ttyACM0
+# (use_acm=1), or the generic usb-serial driver as /dev/ttyUSB0, bound to the gadget's own ids.
+load_usb() {
+    for m in configfs usb-common usbcore udc-core libcomposite u_serial usb_f_acm usb_f_serial \
+             dummy_hcd cdc-acm; do
+        insmod "/mods/$m.ko"
+    done
+    [ "$1" = 0 ] && insmod /mods/usbserial.ko vendor=0x0525 product=0xa4a6
+    insmod /mods/g_serial.ko use_acm="$1"
+}
+
+# modemsim on the gadget's side of the cable, with scenario $1.
+start_modem() {
+    rm -f /tmp/modem.out /tmp/modem.log
+    modemsim --device /dev/ttyGS0 "/scenarios/$1.scn" > /tmp/modem.out 2> /tmp/modem.log &
+    modem=$!
+    wait_for '[ -s /tmp/modem.out ]' 3000 || fail "modemsim did not start: $(flat /tmp/modem.log)"
+}
+stop_modem() { kill "$modem"; wait "$modem"; }
+dialogues() { grep -c -- '-- dialogue' /tmp/modem.log; }
+
+# An open of the port by an unprivileged user: "opened", or the shell's complaint.
+open_as_nobody() { timeout -s KILL 3 su -s /bin/sh nobody -c "exec 3<>$1 && echo opened" 2>&1; }
+
+# A whole life on cdc-acm: an address, its change, the link lost, the teardown and the failover
+# request; the port's settings as they were.
+case_acm_life() {
+    fresh_world
+    start_modem life
+    before=$(stty -F /dev/ttyACM0 -g)
+    sleep 300 &
+    client=$!
+    echo "$client" > /run/dhcp.wwan0.pid
+    t0=$(now_ms)
+    timeout -s KILL 60 cellwatch /dev/ttyACM0 generic wwan0 < /dev/null > /tmp/cw.out 2> /tmp/cw.err
+    expect_eq "$?" 0 "exit status"
+    # Three dialogues 11 s apart, the third reporting the link lost.
+    expect_between $(( $(now_ms) - t0 )) 22000 32000 "ms for the whole life"
+    expect_eq "$(cut -d= -f1 /tmp/cw.out | tr '\n' '|')" \
+        " IPv4 - 10.64.2.17 | IPv4 - 10.64.9.200 |" "addresses printed"
+    wait_for '[ -s /tmp/events.log ]' 2000
+    expect_eq "$(flat /tmp/events.log)" "exec /opt/vordane/bin/failover.sh wwan0" "the request"
+    expect_eq "$(flat /tmp/calls.log)" \
+        "4dhcp.sh wwan0|4dhcp.sh wwan0|ifconfig wwan0 0.0.0.0 down" "commands run"
+    wait_for "ended $client" 2000 || fail "the DHCP client was not stopped"
+    kill "$client" 2>/dev/null
+    wait "$client"
+    expect_eq "$(stty -F /dev/ttyACM0 -g)" "$before" "the port's settings after the run"
+    stop_modem
+    report acm-life
+}
+
+# The exclusive mode on the real driver: refused to another user during the dialogue, not after.
+case_acm_exclusive() {
+    fresh_world
+    start_modem slow
+    chmod 666 /dev/ttyACM0
+    timeout -s KILL 20 cellwatch-check /dev/ttyACM0 generic > /tmp/check.out 2>&1 &
+    check=$!
+    wait_for 'grep -q " <- AT" /tmp/modem.log' 5000 || fail "the check never reached the modem"
+    t0=$(now_ms)
+    during=$(open_as_nobody /dev/ttyACM0)
+    expect_between $(( $(now_ms) - t0 )) 0 2500 "ms for the refused open"
+    case "$during" in
+    *"esource busy"*) ;;
+    *) fail "another user's open during the dialogue: $during" ;;
+    esac
+    wait "$check"
+    expect_eq "$?" 0 "the check's status"
+    expect_eq "$(head -1 /tmp/check.out)" "healthy: attached, IPv4 10.64.2.17" "the verdict"
+    expect_eq "$(open_as_nobody /dev/ttyACM0)" opened "another user's open after the dialogue"
+    stop_modem
+    report acm-exclusive
+}
+
+# Unplugged in the middle of a dialogue: no hang, the lock let go, the missing port reported
+# without points, and a dialogue on the re-enumerated port after the replug.
+case_acm_unplug() {
+    fresh_world
+    start_modem unplug
+    timeout -s KILL 90 cellwatch /dev/ttyACM0 generic wwan0 < /dev/null > /tmp/cw.out 2> /tmp/cw.err &
+    cw=$!
+    wait_for '[ ! -e /dev/ttyACM0 ]' 20000 || fail "the device never went away"
+    t_gone=$(now_ms)
+    wait_for "[ ! -e $LOCK ]" 5000
+    expect_between $(( $(now_ms) - t_gone )) 0 3000 "ms from the unplug to the lock's release"
+    timeout -s KILL 40 cellwatch-check /dev/ttyACM0 generic > /tmp/check.out 2>&1
+    expect_eq "$?" 5 "the check's status while unplugged"
+    expect_eq "$(head -1 /tmp/check.out)" "no-port: /dev/ttyACM0: No such file or directory" \
+        "the check's verdict while unplugged"
+    wait_for '[ -e /dev/ttyACM0 ]' 40000 || fail "the device never came back"
+    t_back=$(now_ms)
+    # Two cycles or more found no port; had they cost points, the run would have failed over.
+    # (The failed dialogue's last "READ " has no line end, so a message may follow it on its line.)
+    expect_between "$(grep -o '2(No such file or directory)' /tmp/cw.err | wc -l)" 2 3 \
+        "cycles that found no port"
+    seen=$(dialogues)
+    wait_for "[ \$(dialogues) -gt $seen ]" 25000
+    expect_between $(( $(now_ms) - t_back )) 0 22000 "ms from the replug to the next dialogue"
+    wait_for "grep -q 'answered AT+CGPADDR' /tmp/modem.log && [ ! -e $LOCK ]" 10000
+    timeout -s KILL 40 cellwatch-check /dev/ttyACM0 generic > /tmp/check.out 2>&1
+    expect_eq "$?" 0 "the check's status after the replug"
+    expect_eq "$(head -1 /tmp/check.out)" "healthy: attached, IPv4 10.64.2.17" \
+        "the check's verdict after the replug"
+    ended "$cw" && fail "cellwatch ended: $(flat /tmp/cw.err)"
+    expect_eq "$(flat /tmp/events.log)" "" "failover requests"
+    kill -TERM "$cw"
+    wait "$cw"
+    expect_eq "$?" 0 "exit status after SIGTERM"
+    stop_modem
+    report acm-unplug
+}
+
+# One cycle on port $1 in its 10-second pause after the DHCP script, then SIGTERM: the calls and
+# addresses it made, and the status it ended with, are checked by the caller.
+one_cycle_then_stop() {
+    fresh_world
+    t0=$(now_ms)
+    timeout -s KILL 40 cellwatch "$1" generic wwan0 < /dev/null > /tmp/cw.out 2> /tmp/cw.err &
+    cw=$!
+    wait_for '[ -s /tmp/calls.log ]' 15000
+    cycle_ms=$(( $(now_ms) - t0 ))
+    wait_for "[ ! -e $LOCK ]" 1000
+    t1=$(now_ms)
+    kill -TERM "$cw"
+    wait "$cw"
+    status=$?
+    stop_ms=$(( $(now_ms) - t1 ))
+}
+
+expect_one_healthy_cycle() {
+    expect_eq "$status" 0 "exit status"
+    expect_eq "$(flat /tmp/calls.log)" "4dhcp.sh wwan0" "commands run"
+    expect_eq "$(cut -d= -f1 /tmp/cw.out)" " IPv4 - 10.64.2.17 " "address printed"
+    # The 1-second pause, then three commands answered at once.
+    expect_between "$cycle_ms" 900 4000 "ms to the DHCP script"
+    expect_between "$stop_ms" 0 2000 "ms from SIGTERM in the pause to the end"
+}
+
+case_usbserial_dialogue() {
+    start_modem healthy
+    one_cycle_then_stop /dev/ttyUSB0
+    expect_one_healthy_cycle
+    stop_modem
+    report usbserial-dialogue
+}
+
+# The guest's second 16550; the host's modemsim answers behind it. The serial core leaves CLOCAL
+# on, so this is the dialogue that worked before the open stopped waiting for carrier.
+case_uart_dialogue() {
+    stty -F /dev/ttyS1 clocal
+    one_cycle_then_stop /dev/ttyS1
+    expect_one_healthy_cycle
+    grep -q "^READ AT+CGPADDR" /tmp/cw.err || fail "no address answer read: $(flat /tmp/cw.err)"
+    report uart-dialogue
+}
+
+# Carrier low and CLOCAL off, as after a program that put the line back to honour carrier: the
+# open must not wait for it, and the settings found are put back.
+case_uart_dcd_low() {
+    grep '^1:' /proc/tty/driver/serial | grep -q 'CD' && fail "carrier is up: the case shows nothing"
+    stty -F /dev/ttyS1 -clocal
+    before=$(stty -F /dev/ttyS1 -g)
+    one_cycle_then_stop /dev/ttyS1
+    expect_one_healthy_cycle
+    expect_eq "$(stty -F /dev/ttyS1 -g)" "$before" "the port's settings after the run"
+    report uart-dcd-low
+}
+
+run_guest() {
+    case "$1" in
+    acm-life | acm-plug)
+        load_usb 1
+        wait_for '[ -e /dev/ttyACM0 ] && [ -e /dev/ttyGS0 ]' 10000 || fail "no /dev/ttyACM0"
+        if [ "$1" = acm-life ]; then
+            case_acm_life
+        else
+            case_acm_exclusive
+            case_acm_unplug
+        fi
+        ;;
+    serial)
+        load_usb 0
+        wait_for '[ -e /dev/ttyUSB0 ] && [ -e /dev/ttyGS0 ]' 10000 || fail "no /dev/ttyUSB0"
+        case_usbserial_dialogue
+        case_uart_dialogue
+        case_uart_dcd_low
+        ;;
+    *)
+        echo "CASE guest-$1 FAIL no such guest"
+        ;;
+    esac
+}
