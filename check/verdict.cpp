@@ -6,15 +6,37 @@
 
 #include "check/dialogue.h"
 #include "modem/modem.h"
+#include "supervisor/command_line.h"
 
 namespace {
 
-// Why the modem failed the check: which command, and what its answer lacked.
+// How many probes the dialogue holds, when every one of them was sent and got no answer at all.
+size_t silent_probes()
+{
+    size_t probes = 0;
+    for (size_t i = 0; i < exchange_count(); ++i) {
+        const exchange& e = exchange_at(i);
+        if (strcmp(e.command, "AT\r") != 0)
+            continue;
+        if (e.sent < 0 || !e.answered || e.len > 0)
+            return 0;
+        ++probes;
+    }
+    return probes;
+}
+
+// Why the modem failed the check: which command, and what its answer lacked. A modem that never
+// answered the probe is named as such, whatever the command that failed after it.
 int report_modem_failed(text_out& out)
 {
     const check_report& r = last_check;
     int n = r.command != nullptr ? command_length(r.command) : 0;
     out.text("modem-failed: ");
+    size_t probes = silent_probes();
+    if (probes > 0 && r.fault != FAULT_NOT_SENT && r.attach_status < 0) {
+        out.format("no answer to AT (%zu tries)\n", probes);
+        return VERDICT_MODEM_FAILED;
+    }
     switch (r.fault) {
     case FAULT_NOT_SENT:
         {
@@ -85,6 +107,21 @@ int report_check(text_out& out, int result, const link_info& info)
         return VERDICT_LOST;
     }
     return info.attached == 1 ? report_healthy(out, info) : report_not_attached(out, info);
+}
+
+void report_arguments(text_out& out, const char* type, const char* family)
+{
+    if (modem_type_of(type) == MODEM_GENERIC && strcmp(type, "generic") != 0) {
+        out.text("note: TYPE \"");
+        out.visible(type, strlen(type));
+        out.text("\" is none of altair, ericsson, marvell, generic: checked as a generic modem, "
+                 "as cellwatch would\n");
+    }
+    if (*family != '\0' && strcmp(family, "ip4") != 0 && strcmp(family, "ip6") != 0) {
+        out.text("note: IP_FAMILY \"");
+        out.visible(family, strlen(family));
+        out.text("\" is neither ip4 nor ip6: checked for an IPv4 address, as cellwatch would\n");
+    }
 }
 
 int report_no_port(text_out& out, const char* port, int err)

@@ -18,6 +18,10 @@ enum : int {
 // code's `last_check` and the recorded dialogue say why. Writes the line, returns the verdict.
 int report_check(text_out& out, int result, const link_info& info);
 
+// A line of its own for a TYPE or an IP_FAMILY that cellwatch would not take as written: what it
+// was checked as instead (a generic modem, IPv4), as cellwatch would.
+void report_arguments(text_out& out, const char* type, const char* family);
+
 // For a port that did not open with `err`.
 int report_no_port(text_out& out, const char* port, int err);
 

@@ -140,6 +140,9 @@ TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
         {"attach 2\n", {"PORT", "generic"}, "lost: attach status 2", 3, {"AT", "AT+CGATT?"}},
         {"answer AT+CGATT? \\r\\nOK\\r\\n\n", {"PORT", "generic"},
          "modem-failed: no \"CGATT:\" in the answer to AT+CGATT?", 4, {"AT", "AT+CGATT?"}},
+        // Named by the probe it never answered, not by the command after it.
+        {"silent on\n", {"PORT", "generic"}, "modem-failed: no answer to AT (5 tries)", 4,
+         {"AT", "AT", "AT", "AT", "AT", "AT+CGATT?"}},
         {"", {"/dev/ttyUSB9", "generic"}, "no-port: /dev/ttyUSB9: No such file or directory", 5,
          {}},
     };
@@ -367,6 +370,29 @@ TEST_F(Check, ASuspensionWaitsUntilTheLockIsReleased)
     EXPECT_EQ(run.sim.commands(), (strings{"AT", "AT+CGATT?", "AT+CGPADDR"}));
     run.proc->signal(SIGCONT);
     EXPECT_EQ(run.finish(10s).status, 0);
+}
+
+TEST_F(Check, ExplainsItselfAndSaysHowItTookItsArguments)
+{
+    check_run help("", {"--help"});
+    run_result h = help.finish(5s);
+    EXPECT_EQ(h.status, 0);
+    EXPECT_EQ(lines_of(h.out).at(0),
+              std::string("usage: ") + CELLWATCH_CHECK + " [--attach] [--scenario FILE] PORT TYPE [IP_FAMILY]");
+    EXPECT_EQ(h.err, "");
+    check_run version("", {"--version", "PORT", "generic"});
+    EXPECT_EQ(version.finish(5s).out, "cellwatch-check 0.1.0\n");
+    // What cellwatch would make of a TYPE and an IP_FAMILY that it does not know.
+    check_run guessed("ipv4 10.64.2.17\n", {"PORT", "Marvell", "ipv6"});
+    run_result g = guessed.finish(20s);
+    EXPECT_EQ(g.status, 0);
+    strings lines = lines_of(g.out);
+    ASSERT_GE(lines.size(), 3u) << g.out;
+    EXPECT_EQ(lines[0], "healthy: attached, IPv4 10.64.2.17");
+    EXPECT_EQ(lines[1], "note: TYPE \"Marvell\" is none of altair, ericsson, marvell, generic: "
+                        "checked as a generic modem, as cellwatch would");
+    EXPECT_EQ(lines[2], "note: IP_FAMILY \"ipv6\" is neither ip4 nor ip6: checked for an IPv4 "
+                        "address, as cellwatch would");
 }
 
 } // namespace
