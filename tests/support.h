@@ -169,5 +169,10 @@ extern const char* const MODEMSIM;
 // True when the program under test is a target binary that runs under an emulator.
 bool emulated();
 
+// Why the tests of another program's exclusive hold skip under qemu-user.
+constexpr const char QEMU_NO_TIOCGEXCL[] =
+    "qemu-user does not pass TIOCGEXCL on to the kernel (ENOSYS), so a program under it cannot "
+    "see another's exclusive hold; the native and musl runs check it";
+
 // `argv` with the emulator's words in front of the first target binary it names, when emulated.
 std::vector<std::string> with_emulator(const std::vector<std::string>& argv);

@@ -253,6 +253,8 @@ TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
 // runs as root, which that mode does not stop; it must stay out all the same, and leave the mode.
 TEST_F(Surroundings, PortHeldExclusivelyByAnotherProgramIsLeftAlone)
 {
+    if (emulated())
+        GTEST_SKIP() << QEMU_NO_TIOCGEXCL;
     sandbox_root root;
     modem_sim sim(HEALTHY_TEXT);
     int session = open(sim.port().c_str(), O_RDWR | O_NOCTTY);
