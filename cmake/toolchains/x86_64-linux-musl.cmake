@@ -7,6 +7,7 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER musl-gcc)
 set(CMAKE_CXX_COMPILER g++)
 set(CELLWATCH_PROGRAM_ONLY ON CACHE BOOL "" FORCE)
+set(CELLWATCH_HARDEN OFF CACHE BOOL "" FORCE)
 set(CMAKE_BUILD_TYPE MinSizeRel CACHE STRING "")
 
 # The host's g++ with musl's headers in place of glibc's: libstdc++'s own headers first (they
