@@ -1,5 +1,7 @@
 #!/bin/bash
-# cppcheck and clang-tidy over the programs' own sources; any finding fails.
+# cppcheck and clang-tidy over the programs' own sources, shellcheck over every shell script,
+# mandoc's lint over the manual pages; any finding fails (of mandoc's, all but long input lines,
+# which keep the sources readable and do not show in the rendered page).
 # clang-tidy's set: the bug-prone patterns, the static analyzer, performance, and two
 # readability checks that catch real mistakes. Swappable-parameter warnings are left out: the
 # interfaces take (descriptor, record) and (text, length) pairs by design.
@@ -22,3 +24,14 @@ if ! clang-tidy -p "$build" --quiet --checks="$checks" --warnings-as-errors='*' 
     exit 1
 fi
 echo "clang-tidy: clean"
+
+shell_scripts=(tools/*.sh tests/*.sh tests/vm/*.sh tests/vm/init fuzz/run.sh bench/*.sh .ci/run
+               dist/cellwatch.init)
+shellcheck -x -P "$PWD" "${shell_scripts[@]}"
+echo "shellcheck: clean"
+
+if mandoc -Tlint dist/*.8 dist/*.1 2>&1 | grep -v 'input text line longer than 80 bytes'; then
+    echo "mandoc: findings above"
+    exit 1
+fi
+echo "mandoc -Tlint: clean apart from long input lines"

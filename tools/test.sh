@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libgtest-dev net-tools util-linux clang libclang-rt-14-dev
           valgrind cppcheck clang-tidy dpkg-dev file googletest qemu-user-static musl-tools
-          g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu cpio)
+          g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu cpio
+          lintian mandoc man-db shellcheck systemd)
 # The virtual machine's own packages; what QEMU only recommends (display, firmware for other
 # machines) is not needed to boot a kernel on a serial console.
 vm_packages=(qemu-system-x86)
@@ -20,8 +21,8 @@ missing_of() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
     done
 }
-missing=($(missing_of "${packages[@]}"))
-vm_missing=($(missing_of "${vm_packages[@]}"))
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t vm_missing < <(missing_of "${vm_packages[@]}")
 if [ $(( ${#missing[@]} + ${#vm_missing[@]} )) -gt 0 ]; then
     if [ "$(id -u)" != 0 ]; then
         echo "missing packages; as root, run:" >&2

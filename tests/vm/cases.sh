@@ -1,8 +1,9 @@
+# Sourced by the guest's init, in busybox's ash (a dash-like shell, with local).
+# shellcheck shell=dash
 # The cases, by guest. Each case ends with one console line: "CASE <name> PASS", or
 # "CASE <name> FAIL" and what it saw instead. Every wait is bounded, every program runs under a
 # hard time limit, and every time measured has a floor and a ceiling.
 
-PORT_SWITCH=/sys/bus/usb/devices/usb1/1-0:1.0/usb1-port1/disable
 LOCK=/run/lock/failover
 problems=""
 
@@ -13,7 +14,9 @@ flat() { sed 's/\r/\\r/g' "$1" | tr '\n' '|' | sed 's/|$//'; }
 
 fail() { problems="$problems; $*"; }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
-expect_between() { [ "$1" -ge "$2" ] && [ "$1" -le "$3" ] || fail "$4: $1, not within $2..$3"; }
+expect_between() {
+    if [ "$1" -lt "$2" ] || [ "$1" -gt "$3" ]; then fail "$4: $1, not within $2..$3"; fi
+}
 # The case's line; after a failure, the logs it made follow, indented, for the console's reader.
 report() {
     if [ -z "$problems" ]; then

@@ -29,15 +29,22 @@ BOOT_LIMIT=150
 cache="$work/cache"
 mkdir -p "$cache"
 
+# The first path that glob $1 matches, or nothing.
+first_of() {
+    for f in $1; do
+        [ -e "$f" ] && { echo "$f"; return; }
+    done
+}
+
 # Downloads package $1 into the cache once; prints the .deb's path.
 fetch() {
     local deb
-    deb=$(ls "$cache/$1"_*.deb 2>/dev/null | head -1 || true)
+    deb=$(first_of "$cache/$1_*.deb")
     if [ -z "$deb" ]; then
         echo "vm: fetching $1 into $cache" >&2
         (cd "$cache" && { apt-get download "$1" >/dev/null 2>&1 ||
                           { apt-get update -qq && apt-get download "$1" >/dev/null; }; })
-        deb=$(ls "$cache/$1"_*.deb | head -1)
+        deb=$(first_of "$cache/$1_*.deb")
     fi
     echo "$deb"
 }
@@ -54,7 +61,7 @@ if [ ! -d "$unpacked" ]; then
 fi
 [ -x "$cache/busybox" ] || dpkg-deb --fsys-tarfile "$busybox_deb" | tar -xO ./bin/busybox > "$cache/busybox"
 chmod 755 "$cache/busybox"
-vmlinuz=$(ls "$unpacked"/boot/vmlinuz-*)
+vmlinuz=$(first_of "$unpacked/boot/vmlinuz-*")
 
 # The initramfs: busybox, the guest's init and cases, the modules the cases load, the programs.
 root="$work/initramfs"
