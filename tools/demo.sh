@@ -20,11 +20,17 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$work/run/lock" "$work/bin"
+# Every source writes into this one file, opened for appending: the order of its lines is the
+# order in which they were written. Separate pipes would race each other to the terminal, and a
+# dialogue's answers could show before the modem heard the command.
+stream="$work/stream"
+: > "$stream"
+
 # Stand-ins for the site's scripts: each says what it was asked to do.
 for script in 4dhcp.sh 6dhcp.sh failover.sh; do
-    printf '#!/bin/sh\necho "%s $*" >> %s/events\n' "$script" "$work" > "$work/bin/$script"
+    printf '#!/bin/sh\necho "scripts   | %s $*" >> %s\n' "$script" "$stream" > "$work/bin/$script"
 done
-printf '#!/bin/sh\necho "/sbin/ifconfig $*" >> %s/events\n' "$work" > "$work/ifconfig"
+printf '#!/bin/sh\necho "scripts   | /sbin/ifconfig $*" >> %s\n' "$stream" > "$work/ifconfig"
 chmod +x "$work/bin/"* "$work/ifconfig"
 
 # A DHCP client for the interface, so that the teardown has something to stop.
@@ -32,25 +38,42 @@ sleep 300 & client=$!
 pids+=("$client")
 echo "$client" > "$work/run/dhcp.wwan0.pid"
 
-# Every source of output goes through one labelled stream, in the order it happens.
-exec 3>&1
-label() { sed -u -e 's/\r//g' -e '/^$/d' -e "s/^/$1 | /" >&3; }
-touch "$work/events"
-tail --pid=$$ -n +1 -f "$work/events" > >(label "scripts  ") &
+# Each line gets its source's label: the modem's log lines start with their time of day, the
+# address lines are cellwatch's standard output, and the rest not labelled yet its standard error.
+# The DHCP command cellwatch echoes has no line end; it is cut from what follows it.
+label() {
+    local line modem_line='^[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\.[0-9]+ '
+    while IFS= read -r line; do
+        line=${line//$'\r'/}
+        if [[ $line =~ $modem_line ]]; then
+            case ${line:16:3} in "<- " | "-- ") echo "modem     | ${line:16}" ;; esac
+            continue
+        fi
+        if [[ $line == *"dhcp.sh wwan0"?* ]]; then
+            echo "stderr    | ${line%%dhcp.sh wwan0*}dhcp.sh wwan0"
+            line=${line#*dhcp.sh wwan0}
+        fi
+        case $line in
+        "") ;;
+        "scripts   | "* | "daemon    | "*) echo "$line" ;;
+        " IPv4 - "* | " IPv6 - "*) echo "stdout    | $line" ;;
+        *) echo "stderr    | $line" ;;
+        esac
+    done
+}
+tail --pid=$$ -n +1 -f "$stream" | label &
 pids+=($!)
 
 # The stand-in event daemon reads its pipe and prints each request whole.
 mkfifo "$work/run/.neventpipe"
-( exec > >(label "daemon   ")
-  while true; do
+( while true; do
       if IFS= read -r line < "$work/run/.neventpipe"; then
-          echo "event daemon received: \"$line\""
+          echo "daemon    | event daemon received: \"$line\"" >> "$stream"
       fi
   done ) &
 pids+=($!)
 
-build/tools/modemsim/modemsim --link "$work/modem" tools/scenarios/demo.scn \
-    2> >(grep --line-buffered -E ' (<-|--) ' | label "modem    ") > /dev/null &
+build/tools/modemsim/modemsim --link "$work/modem" tools/scenarios/demo.scn 2>> "$stream" > /dev/null &
 pids+=($!)
 for _ in $(seq 50); do [ -e "$work/modem" ] && break; sleep 0.1; done
 
@@ -62,8 +85,7 @@ One dialogue about every 11 seconds; the whole run takes about 50 seconds.
 TXT
 set +e
 "$repo/tools/sandbox.sh" "$work" "$repo/build/cellwatch" "$work/modem" marvell wwan0 \
-    0> "$work/fd0" \
-    1> >(label "stdout   ") 2> >(label "stderr   ")
+    0> "$work/fd0" >> "$stream" 2>&1
 status=$?
 set -e
 sleep 1
