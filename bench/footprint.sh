@@ -1,6 +1,6 @@
 #!/bin/bash
-# Prints cellwatch's footprint per build: the stripped size of the program for the default build
-# and each router build, and the peak resident memory (VmHWM) over a whole life (an address, a
+# Prints cellwatch's footprint per build: the stripped size of cellwatch and cellwatch-check for
+# the default build and each router build, and cellwatch's peak resident memory (VmHWM) over a whole life (an address, a
 # change of it, a lost link, the teardown and the failover request) for the builds that run
 # here natively. Builds what is missing; asserts nothing.
 # usage: bench/footprint.sh
@@ -13,8 +13,8 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 
 build() { # DIR [CMAKE ARGS...]
     local dir=$1; shift
-    [ -x "$dir/cellwatch" ] || { cmake -S . -B "$dir" -DBUILD_TESTING=OFF "$@" >/dev/null &&
-                                 cmake --build "$dir" -j"$(nproc)" --target cellwatch >/dev/null; }
+    [ -x "$dir/cellwatch-check" ] || { cmake -S . -B "$dir" -DBUILD_TESTING=OFF "$@" >/dev/null &&
+        cmake --build "$dir" -j"$(nproc)" --target cellwatch cellwatch-check >/dev/null; }
 }
 build build-footprint-default -DCMAKE_BUILD_TYPE=Release
 build build-footprint-static -DCMAKE_BUILD_TYPE=Release -DCELLWATCH_STATIC=ON
@@ -50,17 +50,19 @@ whole_life_hwm() { # PROGRAM
     echo "$hwm"
 }
 
-printf '%-28s %14s %20s\n' build "stripped bytes" "peak resident KiB"
+printf '%-22s %18s %24s %20s\n' build "cellwatch bytes" "cellwatch-check bytes" "peak resident KiB"
 for b in default static x86_64-linux-musl mips-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu; do
     dir=build-footprint-$b
     case $b in
         mips-*) strip_tool=mips-linux-gnu-strip ;;
         arm-*) strip_tool=arm-linux-gnueabihf-strip ;;
         aarch64-*) strip_tool=aarch64-linux-gnu-strip ;;
-        *) strip_tool=strip ;;
+        *) strip_tool="strip" ;;
     esac
     "$strip_tool" -o "$work/stripped" "$dir/cellwatch"
-    hwm="(emulated: not measured)"
+    "$strip_tool" -o "$work/stripped-check" "$dir/cellwatch-check"
+    hwm="(emulated)"
     case $b in default|static|x86_64-linux-musl) hwm=$(whole_life_hwm "$dir/cellwatch") ;; esac
-    printf '%-28s %14s %20s\n' "$b" "$(stat -c %s "$work/stripped")" "$hwm"
+    printf '%-22s %18s %24s %20s\n' "$b" "$(stat -c %s "$work/stripped")" \
+        "$(stat -c %s "$work/stripped-check")" "$hwm"
 done

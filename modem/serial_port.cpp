@@ -118,7 +118,7 @@ int open_port(const char* path, unsigned speed)
     port_tio.c_lflag = 0;
     port_tio.c_cflag = CS8 | CREAD | CLOCAL;
     set_speed(port_tio, speed);
-    // Reads return at once with whatever is waiting; the wait is select's job.
+    // Reads return at once with whatever is waiting; the wait is poll's job.
     port_tio.c_cc[VMIN] = 0;
     port_tio.c_cc[VTIME] = 0;
     tcsetattr(fd, TCSANOW, &port_tio);

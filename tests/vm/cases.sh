@@ -6,6 +6,7 @@
 
 LOCK=/run/lock/failover
 problems=""
+measured=""
 
 now_ms() { awk '{ printf "%d\n", $1 * 1000 }' /proc/uptime; }
 
@@ -16,11 +17,12 @@ fail() { problems="$problems; $*"; }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
 expect_between() {
     if [ "$1" -lt "$2" ] || [ "$1" -gt "$3" ]; then fail "$4: $1, not within $2..$3"; fi
+    measured="$measured; $4: $1"
 }
 # The case's line; after a failure, the logs it made follow, indented, for the console's reader.
 report() {
     if [ -z "$problems" ]; then
-        echo "CASE $1 PASS"
+        echo "CASE $1 PASS${measured:+ (${measured#; })}"
     else
         echo "CASE $1 FAIL${problems}"
         for log in /tmp/cw.err /tmp/cw.out /tmp/check.out /tmp/modem.log /tmp/calls.log; do
@@ -28,6 +30,7 @@ report() {
         done
     fi
     problems=""
+    measured=""
     rm -f /tmp/cw.err /tmp/cw.out /tmp/check.out
 }
 
