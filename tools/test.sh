@@ -49,27 +49,57 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
       -DCELLWATCH_VM_PROGRAMS="$PWD/build-x86_64-linux-musl" >/dev/null
 cmake --build build -j"$jobs"
 
-echo "== Release, with the virtual-machine stage"
-(cd build && ctest -j"$test_jobs" --output-on-failure --timeout 180)
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLWATCH_SANITIZE=ON \
+# The sanitizer build, then the routers' (the whole suite for MIPS, the unit tests and the
+# programs for ARM), compile in the background at the lowest priority while the Release and the
+# sanitizer runs' tests, which mostly wait, have the processors whenever they want them.
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCELLWATCH_SANITIZE=ON \
       -DBUILD_TESTING=ON >/dev/null
-cmake --build build-sanitize -j"$jobs"
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest -j"$test_jobs" --output-on-failure --timeout 180)
-
-# The routers' builds: the whole suite for MIPS, the unit tests and the programs for ARM.
 targets=(mips-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu)
 for t in "${targets[@]}"; do
     cmake -S . -B "build-$t" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$t.cmake" \
           -DBUILD_TESTING=ON >/dev/null
-    if [ "$t" = mips-linux-gnu ]; then
-        cmake --build "build-$t" -j"$jobs" >/dev/null
-    else
-        cmake --build "build-$t" -j"$jobs" --target unit_tests cellwatch cellwatch-check >/dev/null
-    fi
 done
+sanitize_built=build-sanitize/.built
+rm -f "$sanitize_built"
+background_builds() {
+    nice -n 19 cmake --build build-sanitize -j"$jobs" || return 1
+    touch "$sanitize_built"
+    for t in "${targets[@]}"; do
+        if [ "$t" = mips-linux-gnu ]; then
+            nice -n 19 cmake --build "build-$t" -j"$jobs" || return 1
+        else
+            nice -n 19 cmake --build "build-$t" -j"$jobs" \
+                --target unit_tests cellwatch cellwatch-check || return 1
+        fi
+    done
+}
+builds_log=$(mktemp)
+trap 'rm -f "$builds_log"; [ -z "${builds:-}" ] || kill "$builds" 2>/dev/null || true' EXIT
+background_builds > "$builds_log" 2>&1 &
+builds=$!
+# Waits for the background builds to reach file $1, or to end; fails with their log if they did.
+wait_for_builds() {
+    while [ ! -e "$1" ] && kill -0 "$builds" 2>/dev/null; do sleep 1; done
+    if [ ! -e "$1" ] && ! wait "$builds"; then
+        cat "$builds_log"
+        echo "the background builds failed"
+        exit 1
+    fi
+}
+
+echo "== Release, with the virtual-machine stage"
+(cd build && ctest -j"$test_jobs" --output-on-failure --timeout 180)
+wait_for_builds "$sanitize_built"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest -j"$test_jobs" --output-on-failure --timeout 180)
+if ! wait "$builds"; then
+    cat "$builds_log"
+    echo "the background builds failed"
+    exit 1
+fi
+
 # The program carries no libstdc++ run-time code in any build (the musl one is linked by musl's
 # C driver, which would fail on it).
 for dir in build build-mips-linux-gnu build-arm-linux-gnueabihf build-aarch64-linux-gnu; do
