@@ -1,4 +1,4 @@
-// Writing the capture: into a new file made beside the one named, renamed into place when whole.
+// Writing the capture: into a fresh file made beside the one named, renamed into place when whole.
 // The check runs as root, often in a world-writable directory, so nothing here follows a link.
 #include "check/scenario_file.h"
 

@@ -5,9 +5,9 @@
 #include "check/one_check.h"
 #include "supervisor/link_info.h"
 
-// The capture is written into a new file beside the one named and renamed over it only once it
-// is whole: a run that fails half-way (a full disk) or has no dialogue leaves what was there as
-// it was, and no cut file. The new file is made before the modem is touched, so that a place
+// The capture is written into a fresh file beside the one named and renamed over it only once
+// it is whole: a run that fails half-way (a full disk) or has no dialogue leaves what was there
+// as it was, and no cut file. The fresh file is made before the modem is touched, so that a place
 // that cannot be written costs no dialogue. Nothing is ever opened through a symbolic link.
 class scenario_file {
 public:

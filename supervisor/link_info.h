@@ -31,5 +31,6 @@ static_assert(offsetof(link_info, ipv6_addr) == 16, "link_info layout");
 static_assert(offsetof(link_info, ifname) == 32, "link_info layout");
 static_assert(sizeof(link_info) == 48, "link_info layout");
 
-// Set to 1 by the SIGINT, SIGTERM and SIGHUP handlers, never cleared; read at the top of every cycle.
+// Set to 1 by the SIGINT, SIGTERM and SIGHUP handlers, never cleared; read at the top of every
+// cycle.
 extern volatile sig_atomic_t stop_requested;

@@ -22,8 +22,7 @@ constexpr int READ_FLAGS = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLO
 // The lock this process created, known by its file's identity.
 struct held_lock {
     bool held = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
+    struct stat file = {};
 };
 held_lock ours;
 
@@ -73,7 +72,7 @@ bool same_file(const struct stat& a, const struct stat& b)
 }
 
 // Judges and removes under an flock on the lock's directory, so that of several processes that
-// find the same stale lock only one removes it: the others then read the lock its new holder
+// find the same stale lock only one removes it: the others then read the lock its next holder
 // created (or none), never the stale one, and the file removed is the one that was judged.
 // The directory lock is only tried: no other holder of it may make this wait.
 bool remove_if_stale()
@@ -111,8 +110,7 @@ bool create_lock()
         return false;
     char text[LOCK_TEXT_MAX];
     int len = snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));
-    struct stat st;
-    bool written = write(fd, text, static_cast<size_t>(len)) == len && fstat(fd, &st) == 0;
+    bool written = write(fd, text, static_cast<size_t>(len)) == len && fstat(fd, &ours.file) == 0;
     int err = written ? 0 : errno;
     close(fd);
     if (!written) {
@@ -122,8 +120,6 @@ bool create_lock()
         return false;
     }
     ours.held = true;
-    ours.dev = st.st_dev;
-    ours.ino = st.st_ino;
     return true;
 }
 
@@ -150,9 +146,8 @@ void release_lock()
     int fd = open(LOCK_PATH, READ_FLAGS);
     if (fd < 0)
         return;
-    struct stat st;
-    bool still_ours = fstat(fd, &st) == 0 && st.st_dev == ours.dev && st.st_ino == ours.ino &&
-                      holder_of(fd) == getpid();
+    struct stat now;
+    bool still_ours = fstat(fd, &now) == 0 && same_file(now, ours.file) && holder_of(fd) == getpid();
     close(fd);
     if (still_ours)
         unlink(LOCK_PATH);

@@ -18,7 +18,7 @@ config_foreach() {
     for s in $SECTIONS; do "$callback" "$s"; done
 }
 # Sets each option's variable in the caller (as the real one does, through eval), from the
-# section's CFG_ variable or the spec's default; 1 when a value does not fit its type.
+# section's CFG_ variable or the option's default; 1 when a value does not fit its type.
 # Its own variables start with _v_, so that none is an option's name.
 uci_validate_section() {
     _v_section=$3
