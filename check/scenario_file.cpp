@@ -20,26 +20,6 @@ namespace {
 
 constexpr char TEMP_SUFFIX[] = ".XXXXXX";
 char temp_path[PATH_MAX + sizeof TEMP_SUFFIX];
-char dir_path[PATH_MAX + sizeof TEMP_SUFFIX];
-
-bool same_file(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// The directory part of `path` ("." when it has none) into `dir_path`; the name part returned.
-const char* split_path(const char* path)
-{
-    const char* slash = strrchr(path, '/');
-    if (slash == nullptr) {
-        memcpy(dir_path, ".", 2);
-        return path;
-    }
-    size_t len = slash == path ? 1 : static_cast<size_t>(slash - path);
-    memcpy(dir_path, path, len);
-    dir_path[len] = '\0';
-    return slash + 1;
-}
 
 } // namespace
 
@@ -64,21 +44,6 @@ bool scenario_file::refuse(const char* why)
     return false;
 }
 
-// The lock is known by where it stands, not by its spelling: /run/lock/failover, or a hard link
-// to it, is the lock too. Its directory is compared whether or not the lock exists now.
-bool scenario_file::is_the_lock(const char* path)
-{
-    struct stat named;
-    struct stat lock;
-    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && same_file(named, lock))
-        return true;
-    const char* name = split_path(path);
-    struct stat dir;
-    struct stat lock_dir;
-    return strcmp(name, LOCK_NAME) == 0 && stat(dir_path, &dir) == 0 &&
-           stat(LOCK_DIR, &lock_dir) == 0 && same_file(dir, lock_dir);
-}
-
 bool scenario_file::open(const char* path)
 {
     path_ = path;
@@ -87,7 +52,7 @@ bool scenario_file::open(const char* path)
         errno = ENAMETOOLONG;
         return false;
     }
-    if (is_the_lock(path))
+    if (names_the_lock(path))
         return refuse("the lock file");
     struct stat st;
     if (lstat(path, &st) == 0) {
@@ -137,11 +102,9 @@ bool scenario_file::finish(const outcome& o, const char* port, const char* type,
     (void)given;
     bool whole = out.flush() && fchmod(fd_, mode_) == 0 && fsync(fd_) == 0;
     int err = errno;
-    if (whole && close(fd_) != 0) {
+    if (close(fd_) != 0 && whole) {
         whole = false;
         err = errno;
-    } else if (!whole) {
-        close(fd_);
     }
     fd_ = -1;
     if (whole && rename(temp_path, path_) != 0) {

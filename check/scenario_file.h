@@ -29,7 +29,6 @@ public:
 
 private:
     bool refuse(const char* why);
-    bool is_the_lock(const char* path);
     void discard();
 
     const char* path_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -124,6 +125,29 @@ bool create_lock()
 }
 
 } // namespace
+
+bool names_the_lock(const char* path)
+{
+    struct stat named;
+    struct stat lock;
+    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && same_file(named, lock))
+        return true;
+    const char* slash = strrchr(path, '/');
+    const char* name = slash != nullptr ? slash + 1 : path;
+    if (strcmp(name, LOCK_NAME) != 0)
+        return false;
+    char dir[PATH_MAX] = ".";
+    if (slash != nullptr) {
+        size_t len = slash == path ? 1 : static_cast<size_t>(slash - path);
+        if (len >= sizeof dir)
+            return false;
+        memcpy(dir, path, len);
+        dir[len] = '\0';
+    }
+    struct stat lock_dir;
+    return stat(dir, &named) == 0 && stat(LOCK_DIR, &lock_dir) == 0 &&
+           same_file(named, lock_dir);
+}
 
 bool take_lock()
 {

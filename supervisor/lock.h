@@ -12,6 +12,11 @@ constexpr const char LOCK_PATH[] = "/var/lock/failover";
 // (errno says why).
 bool take_lock();
 
+// True when `path` leads to the lock file, whatever its spelling (/run/lock/failover, a hard
+// link): the same file as the lock now, or the lock's name in the lock's directory, whether or
+// not the lock exists. A tool that writes files as root must never write this one.
+bool names_the_lock(const char* path);
+
 // Removes the lock file, but only while it is still the one this process created and holds this
 // process's id: a lock removed by hand and since taken by another process is left to it.
 void release_lock();
