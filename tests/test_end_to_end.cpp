@@ -408,8 +408,14 @@ TEST_F(EndToEnd, TwoLinksShareTheLockAndNeverTalkAtOnce)
     ASSERT_TRUE(b.wait(rb, 20s));
     auto spans_a = dialogue_spans(first.log());
     auto spans_b = dialogue_spans(second.log());
-    extend_to_release(spans_a, releases.times());
-    extend_to_release(spans_b, releases.times());
+    // The first removal is the stale lock's: no lock can be taken before it goes. It is no
+    // dialogue's release, and as the watcher stamps a removal when it reads it, a late read could
+    // put it inside the first dialogue.
+    std::vector<int64_t> released = releases.times();
+    ASSERT_FALSE(released.empty());
+    released.erase(released.begin());
+    extend_to_release(spans_a, released);
+    extend_to_release(spans_b, released);
     for (auto [a0, a1] : spans_a)
         for (auto [b0, b1] : spans_b)
             EXPECT_FALSE(a0 <= b1 && b0 <= a1)
