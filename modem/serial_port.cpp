@@ -70,12 +70,16 @@ bool drained_in_time(int fd)
     }
 }
 
-// True when another process holds the tty in exclusive mode. Root's open is not refused by it,
-// so it must be asked; a kernel that cannot say is taken to mean no.
-bool held_exclusively(int fd)
+enum : int { EXCL_UNKNOWN = -1, EXCL_FREE = 0, EXCL_HELD = 1 };
+
+// Whether another process holds the tty in exclusive mode. Root's open is not refused by it, so
+// it must be asked; EXCL_UNKNOWN where the kernel cannot say (before 3.8, some emulators).
+int exclusive_state(int fd)
 {
     int excl = 0;
-    return ioctl(fd, TIOCGEXCL, &excl) == 0 && excl != 0;
+    if (ioctl(fd, TIOCGEXCL, &excl) != 0)
+        return EXCL_UNKNOWN;
+    return excl != 0 ? EXCL_HELD : EXCL_FREE;
 }
 
 // Closes a descriptor that was never used, keeping the reason in errno, and reports it.
@@ -104,10 +108,13 @@ int open_port(const char* path, unsigned speed)
         return refuse(fd, errno);
     // Another program's exclusive session (a terminal program a person is typing in) is left
     // untouched: nothing written, no setting changed.
-    if (held_exclusively(fd))
+    int excl = exclusive_state(fd);
+    if (excl == EXCL_HELD)
         return refuse(fd, EBUSY);
-    // Further opens by other processes are refused while the dialogue runs.
-    exclusive_ours = ioctl(fd, TIOCEXCL) == 0;
+    // Further opens by other processes are refused while the dialogue runs. Only a mode known to
+    // have been free is this process's to end at close: where the kernel cannot say, it may be
+    // another program's.
+    exclusive_ours = ioctl(fd, TIOCEXCL) == 0 && excl == EXCL_FREE;
     fcntl(fd, F_SETFL, 0);
     tcgetattr(fd, &port_tio);
     saved_tio = port_tio;

@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -101,7 +107,59 @@ TEST(SerialPort, SecondOpenByAnotherUserFailsWithEbusyOnlyWhileOpen)
     ASSERT_GE(fd, 0);
     EXPECT_EQ(open_as_nobody(pty.slave_path), EBUSY);
     close_port(fd);
-    EXPECT_EQ(open_as_nobody(pty.slave_path), 0) << "exclusive mode outlived the close";
+    int excl = 0;
+    if (ioctl(pty.slave, TIOCGEXCL, &excl) == 0)
+        EXPECT_EQ(open_as_nobody(pty.slave_path), 0) << "exclusive mode outlived the close";
+    else // qemu-user: the mode cannot be asked, so it is never ended (the next test's case)
+        EXPECT_EQ(open_as_nobody(pty.slave_path), EBUSY);
+}
+
+// Makes this process's TIOCGEXCL fail with EINVAL, as on a kernel that predates it. False where
+// no seccomp filter can be had.
+bool refuse_tiocgexcl()
+{
+    constexpr bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    constexpr unsigned request_low = offsetof(seccomp_data, args[1]) + (little ? 0 : 4);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_ioctl, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, request_low),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCGEXCL, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Where the tty cannot say whether another program holds it exclusively, the port is used but
+// the mode is never ended at close: it may be that program's.
+TEST(SerialPort, ExclusiveModeThatCannotBeAskedIsNeverEnded)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop to 'nobody' (root itself ignores TIOCEXCL)";
+    pty_pair pty;
+    ASSERT_EQ(chmod(pty.slave_path.c_str(), 0666), 0);
+    ASSERT_EQ(ioctl(pty.slave, TIOCEXCL), 0) << "another program's exclusive session";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int excl = 0;
+        if (ioctl(pty.slave, TIOCGEXCL, &excl) == 0 && !refuse_tiocgexcl())
+            _exit(125);
+        int fd = open_port(pty.slave_path.c_str(), 115200);
+        if (fd < 0)
+            _exit(1);
+        close_port(fd);
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 125)
+        GTEST_SKIP() << "no seccomp filter here to take TIOCGEXCL away";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the port did not open";
+    EXPECT_EQ(open_as_nobody(pty.slave_path), EBUSY) << "the other program's exclusive mode ended";
 }
 
 TEST(SerialPort, OpenDiscardsInputLeftFromAnEarlierDialogue)
