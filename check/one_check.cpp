@@ -20,9 +20,6 @@ namespace {
 
 constexpr long LOCK_WAIT_S = 30;
 constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-// Held off with the stop signals while the lock is ours: a suspension (Ctrl-Z, or a background
-// job touching the terminal) would keep the lock taken for as long as the job stays stopped.
-constexpr int SUSPEND_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
 // The modem code writes its own trail: commands to descriptor 0 (the user's terminal, here),
 // answers and address lines to standard output and error, raw CRs and all. The report tells all
@@ -87,7 +84,7 @@ long seconds_since(const struct timespec& from)
 void install_stop_handlers()
 {
     for (int signo : STOP_SIGNALS)
-        install_signal(signo, on_stop_signal);
+        install_stop_signal(signo);
 }
 
 outcome run_one_check(const char* port, link_info& info)
@@ -97,8 +94,7 @@ outcome run_one_check(const char* port, link_info& info)
     sigemptyset(&held_off);
     for (int signo : STOP_SIGNALS)
         sigaddset(&held_off, signo);
-    for (int signo : SUSPEND_SIGNALS)
-        sigaddset(&held_off, signo);
+    add_suspend_signals(held_off);
     struct timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     outcome o;
@@ -111,7 +107,8 @@ outcome run_one_check(const char* port, link_info& info)
             o.stopped = true;
             return o;
         }
-        bool held = take_lock();
+        pid_t holder = -1;
+        bool held = take_lock(holder);
         int err = errno;
         if (held) {
             check_under_lock(port, info, o);

@@ -12,9 +12,9 @@ struct outcome {
     bool stopped = false;
 };
 
-// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT stop requests. An interactive tool is also ended by
-// a closed terminal or a quit key: none of them may leave the lock behind, which would keep
-// every cellwatch off its modem.
+// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT stop requests (a SIGHUP ignored from the start
+// stays so). An interactive tool is also ended by a closed terminal or a quit key: none of them
+// may leave the lock behind, which would keep every cellwatch off its modem.
 void install_stop_handlers();
 
 // Polls for the lock once a second, as cellwatch does (recovering a stale one), for at most 30

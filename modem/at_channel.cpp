@@ -13,6 +13,7 @@
 #include "modem/deadline.h"
 
 char resp_buf[RESP_CAPACITY + 1];
+bool answer_cut_short = false;
 const at_tracer* at_trace = nullptr;
 
 namespace {
@@ -86,6 +87,7 @@ int SendCmd(int fd, const char* cmd)
 int read_response(int fd)
 {
     memset(resp_buf, 0, sizeof resp_buf);
+    answer_cut_short = false;
     size_t count = 0;
     // A UART hands the tty a FIFO's worth at a time, so an answer may come in many pieces:
     // what bounds the collection is time, not the number of reads.
@@ -95,8 +97,11 @@ int read_response(int fd)
         if (left == 0)
             break;
         int ready = wait_for(fd, POLLIN, left < WAIT_MS ? left : WAIT_MS);
-        if (ready < 0)
-            break; // a signal during the wait counts as a failure and ends the collection
+        // A signal during the wait ends the collection; the answer it cut short is told apart.
+        if (ready < 0) {
+            answer_cut_short = errno == EINTR;
+            break;
+        }
         if (ready == 0)
             continue;
         ssize_t got = read(fd, resp_buf + count, RESP_CAPACITY - count);

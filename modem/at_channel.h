@@ -13,6 +13,10 @@ constexpr int WAIT_MS = 500;
 // The last answer collected, NUL-terminated; cleared by every read_response.
 extern char resp_buf[RESP_CAPACITY + 1];
 
+// True when the last read_response's wait was ended by a signal (a stop request) before the
+// answer was complete: what it returned is no answer of the modem's, silence included.
+extern bool answer_cut_short;
+
 // Told, when set, of each command as SendCmd finishes with it (its result, and the errno when
 // nothing was written) and of each answer as read_response finishes with it (the bytes
 // collected, NULs included, and the result). For a tool that shows the dialogue; the supervisor

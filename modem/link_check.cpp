@@ -42,8 +42,9 @@ const family_commands& commands_for(uint32_t modem_type)
 }
 
 // The probe passes on the first answer holding "OK". When none does, only a final send that
-// failed makes the modem count as failed; silence goes on to the attach query.
-bool probe_failed(int fd)
+// failed makes the modem count as failed (CHECK_MODEM_FAILED); silence goes on to the attach
+// query (CHECK_OK). CHECK_CUT_SHORT when a stop ended the wait for an answer.
+int probe(int fd)
 {
     int mark = 0;
     for (int attempt = 0; attempt < PROBE_ATTEMPTS; ++attempt) {
@@ -52,10 +53,13 @@ bool probe_failed(int fd)
             continue;
         }
         mark = 0;
-        if (read_response(fd) != 0 && strstr(resp_buf, "OK") != nullptr)
-            return false;
+        int response = read_response(fd);
+        if (answer_cut_short)
+            return CHECK_CUT_SHORT;
+        if (response != 0 && strstr(resp_buf, "OK") != nullptr)
+            return CHECK_OK;
     }
-    return mark == -1;
+    return mark == -1 ? CHECK_MODEM_FAILED : CHECK_OK;
 }
 
 // The rest of the line that `from` stands in, up to its CR or LF, copied so that the parsers
@@ -94,7 +98,8 @@ const char* address_text(int response, const char* tag)
     if (response == 0 || strstr(resp_buf, "OK") == nullptr)
         return nullptr;
     size_t tag_len = strlen(tag);
-    for (const char* at = strstr(resp_buf, tag); at != nullptr; at = strstr(at + tag_len, tag)) {
+    for (const char* at = strstr(resp_buf, tag); at != nullptr;
+         at = strstr(at + tag_len, tag)) {
         const char* value = at + tag_len;
         const void* comma = memchr(value, ',', strcspn(value, "\r\n"));
         if (comma != nullptr)
@@ -130,11 +135,15 @@ int check_ipv4_address(int fd, link_info& info, const family_commands& f)
 {
     int response = 0;
     const char* text = query_address(fd, f.address_query, f.address_tag, response);
+    if (answer_cut_short)
+        return CHECK_CUT_SHORT;
     if (text == nullptr)
         return modem_failed(f.address_query, f.address_tag, response);
     uint32_t addr = parse_ipv4(text);
     if (info.modem_type == MODEM_MARVELL && addr == 0) {
         text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG, response);
+        if (answer_cut_short)
+            return CHECK_CUT_SHORT;
         if (text != nullptr)
             addr = parse_ipv4(text);
     }
@@ -157,11 +166,15 @@ int check_ipv6_address(int fd, link_info& info)
         return CHECK_OK;
     int response = 0;
     const char* text = query_address(fd, GETIP_QUERY, GETIP_TAG, response);
+    if (answer_cut_short)
+        return CHECK_CUT_SHORT;
     if (text == nullptr)
         return modem_failed(GETIP_QUERY, GETIP_TAG, response);
     uint8_t addr[16] = {};
     if (parse_ipv6(text, addr) != 0) {
         text = query_address(fd, GETIP_SECOND_QUERY, GETIP_TAG, response);
+        if (answer_cut_short)
+            return CHECK_CUT_SHORT;
         if (text != nullptr)
             parse_ipv6(text, addr);
     }
@@ -175,11 +188,13 @@ int check_ipv6_address(int fd, link_info& info)
 }
 
 // The attach status from the answer to the family's attach query, or -1 when that answer
-// failed the check.
+// failed the check or was cut short.
 int read_attach_status(int fd, const family_commands& f)
 {
     SendCmd(fd, f.attach_query);
     int response = read_response(fd);
+    if (answer_cut_short)
+        return -1;
     const char* tag = strstr(resp_buf, f.attach_tag);
     if (response == 0 || strstr(resp_buf, "OK") == nullptr || tag == nullptr) {
         modem_failed(f.attach_query, f.attach_tag, response);
@@ -197,14 +212,16 @@ int check_link(int fd, link_info& info)
 {
     const family_commands& f = commands_for(info.modem_type);
     last_check = check_report{-1, 0, FAULT_NONE, nullptr, nullptr, f.attach_command};
-    if (probe_failed(fd)) {
+    int probed = probe(fd);
+    if (probed == CHECK_MODEM_FAILED) {
         last_check.fault = FAULT_NOT_SENT;
         last_check.command = PROBE;
-        return CHECK_MODEM_FAILED;
     }
+    if (probed != CHECK_OK)
+        return probed;
     int status = read_attach_status(fd, f);
     if (status < 0)
-        return CHECK_MODEM_FAILED;
+        return answer_cut_short ? CHECK_CUT_SHORT : CHECK_MODEM_FAILED;
     last_check.attach_status = status;
     if (status == 1) {
         info.attached = 1;

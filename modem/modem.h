@@ -8,6 +8,8 @@ enum : int {
     CHECK_LOST = -1,         // the modem reports the link lost
     CHECK_NEW_ADDRESS = -2,  // the address differs from the recorded one (IPv6: none counts)
     CHECK_MODEM_FAILED = -3, // the modem did not answer as needed
+    CHECK_CUT_SHORT = -4,    // a stop signal ended the wait for an answer: the dialogue ended
+                             // there, and nothing the modem did is known from it
 };
 
 // Why a check came back CHECK_MODEM_FAILED.
@@ -37,6 +39,7 @@ extern check_report last_check;
 extern bool attach_when_detached;
 
 // One dialogue over the open port `fd`: probe, attach state (asking to attach when detached),
-// address. Updates `attached` and the addresses in `info`, fills `last_check`, and returns a
-// CHECK_ code.
+// address. Updates `attached` and the addresses in `info` from what the modem answered, fills
+// `last_check`, and returns a CHECK_ code; CHECK_CUT_SHORT at the first answer whose wait a
+// signal ended, with no further command sent.
 int check_link(int fd, link_info& info);

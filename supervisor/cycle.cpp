@@ -2,6 +2,8 @@
 // The port is touched only while this process holds the lock file, which several links share.
 #include "supervisor/cycle.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -9,12 +11,46 @@
 #include "supervisor/lock.h"
 #include "supervisor/pause.h"
 #include "supervisor/shell.h"
+#include "supervisor/signals.h"
 
 namespace {
 
 constexpr unsigned PAUSE_BEFORE_ATTEMPT = 1;
 constexpr unsigned PAUSE_AFTER_CYCLE = 10;
 constexpr size_t DHCP_COMMAND_CAPACITY = 128;
+// Polls a second apart that find the same holder before it is told: more than a minute.
+constexpr unsigned BUSY_POLLS_TOLD = 61;
+
+// What the lock's polls have found so far, so that each state is told once, not every second.
+struct lock_watch {
+    int last_err = 0;        // the last poll's: 0 taken, EEXIST held, or why it failed
+    pid_t holder = -1;       // the holder the last poll found, -1 for none named
+    unsigned busy_polls = 0; // polls in a row that found that holder
+};
+lock_watch watch;
+
+// One poll for the lock. A lock that cannot be created is told at the first failure and when
+// the reason changes; one that another holds, once that holder has kept it for over a minute.
+bool lock_taken()
+{
+    pid_t holder = -1;
+    bool taken = take_lock(holder);
+    int err = taken ? 0 : errno;
+    if (err == EEXIST) {
+        bool same = watch.last_err == EEXIST && holder == watch.holder;
+        watch.busy_polls = same ? watch.busy_polls + 1 : 1;
+        watch.holder = holder;
+        if (watch.busy_polls == BUSY_POLLS_TOLD && holder > 0)
+            fprintf(stderr, "%s held by process %d for over a minute\n", LOCK_PATH,
+                    static_cast<int>(holder));
+        else if (watch.busy_polls == BUSY_POLLS_TOLD)
+            fprintf(stderr, "%s held for over a minute\n", LOCK_PATH);
+    } else if (err != 0 && err != watch.last_err) {
+        fprintf(stderr, "%s cannot be created: %d (%s)\n", LOCK_PATH, err, strerror(err));
+    }
+    watch.last_err = err;
+    return taken;
+}
 
 int check_once(link_info& info, const char* port)
 {
@@ -24,6 +60,24 @@ int check_once(link_info& info, const char* port)
     int result = check_link(fd, info);
     close_port(fd);
     return result;
+}
+
+// The lock, the port and the check, with the suspending signals held off until the lock is
+// released. False when the lock was not had; otherwise the check's result is in `result`.
+bool checked_under_lock(link_info& info, const char* port, int& result)
+{
+    sigset_t suspend;
+    sigset_t old;
+    sigemptyset(&suspend);
+    add_suspend_signals(suspend);
+    sigprocmask(SIG_BLOCK, &suspend, &old);
+    bool locked = lock_taken();
+    if (locked) {
+        result = check_once(info, port);
+        release_lock();
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    return locked;
 }
 
 int apply_threshold(int score)
@@ -74,14 +128,17 @@ int fail_score = 0;
 int run_cycle(link_info& info, const char* port)
 {
     fail_score = 0;
+    watch = lock_watch{};
     for (;;) {
         if (stop_requested)
             return OUTCOME_STOP;
         pause_seconds(PAUSE_BEFORE_ATTEMPT);
-        if (!take_lock())
+        int result = CHECK_NO_PORT;
+        if (!checked_under_lock(info, port, result))
             continue;
-        int result = check_once(info, port);
-        release_lock();
+        // A dialogue that a stop cut short scores nothing: the modem was not heard out.
+        if (result == CHECK_CUT_SHORT)
+            continue;
         if (result == CHECK_NEW_ADDRESS)
             run_dhcp_script(info);
         if (score_result(result, info.attached, fail_score) == OUTCOME_FAILOVER)

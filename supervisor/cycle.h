@@ -32,5 +32,7 @@ int score_result(int result, int attached, int& score);
 void run_dhcp_script(const link_info& info);
 
 // Supervises the link on `port` until a stop signal, a lost link or the threshold.
-// Returns OUTCOME_STOP or OUTCOME_FAILOVER.
+// Returns OUTCOME_STOP or OUTCOME_FAILOVER. A lock that cannot be created is told on stderr at
+// the first failure and when its reason changes, one held by another for over a minute once; a
+// dialogue that a stop cut short scores nothing and ends the run at once.
 int run_cycle(link_info& info, const char* port);

@@ -1,6 +1,9 @@
-// The file's existence is the lock: several processes, and no daemon, share it. Its content is
-// the holder's process id, so that a lock whose holder died (killed by a service manager that did
-// not wait, say) can be recognised and recovered instead of stopping every link for good.
+// The file's existence is the lock: several processes, and no daemon, share it. Its content
+// begins with the holder's process id, and a lock made here says " flock" behind it: its holder
+// keeps an flock on the file for as long as it holds it, and the kernel lets that go when the
+// holder dies, however it dies. So a dead holder's lock is known for one even where its pid has
+// been given to another process, or belongs to another PID namespace, and a live holder's is
+// never taken for a dead one's.
 #include "supervisor/lock.h"
 
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,111 +20,132 @@
 
 namespace {
 
-// Room for the classic layout ("%10d\n") and a little more; a longer file is not a pid.
+// Room for the classic layout ("%10d\n") and the mark; a longer file is no lock of ours.
 constexpr size_t LOCK_TEXT_MAX = 32;
+constexpr size_t PATH_CAPACITY = 128;
+constexpr char MARK[] = " flock";
 constexpr int READ_FLAGS = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int NEW_FILE_FLAGS = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 
-// The lock this process created, known by its file's identity.
-struct held_lock {
-    bool held = false;
-    struct stat file = {};
+// The lock's file while this process holds it: its flock says the holder lives.
+int held_fd = -1;
+
+// What a lock file says of its holder.
+struct lock_text {
+    pid_t pid = -1;      // -1: no pid (an empty file, other text)
+    bool marked = false; // " flock": the holder's flock alone says whether it lives
 };
-held_lock ours;
 
-// The process id that the whole of `text` holds: leading blanks, decimal digits and an optional
-// line end. -1 for anything else, the empty text included.
-pid_t pid_in(const char* text, size_t len)
+// Leading blanks, decimal digits, then MARK or nothing, then an optional line end: the whole
+// text, or it names no holder.
+lock_text parse_lock_text(const char* text, size_t len)
 {
+    lock_text t;
     size_t i = 0;
     while (i < len && text[i] == ' ')
         ++i;
     int64_t value = 0; // wider than pid_t on every target
     size_t digits = 0;
-    for (; i < len && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+    for (; i < len && text[i] >= '0' && text[i] <= '9' && value <= INT_MAX; ++i, ++digits)
         value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX)
-            return -1;
-    }
+    bool marked = len - i >= sizeof MARK - 1 && memcmp(text + i, MARK, sizeof MARK - 1) == 0;
+    if (marked)
+        i += sizeof MARK - 1;
     if (i < len && text[i] == '\n')
         ++i;
-    if (digits == 0 || i != len || value < 1)
-        return -1;
-    return static_cast<pid_t>(value);
+    if (digits > 0 && i == len && value >= 1 && value <= INT_MAX) {
+        t.pid = static_cast<pid_t>(value);
+        t.marked = marked;
+    }
+    return t;
 }
 
-// The id the lock file open on `fd` names, or -1.
-pid_t holder_of(int fd)
+lock_text read_lock_text(int fd)
 {
     char text[LOCK_TEXT_MAX];
     ssize_t len = read(fd, text, sizeof text);
     if (len <= 0 || static_cast<size_t>(len) == sizeof text)
-        return -1;
-    return pid_in(text, static_cast<size_t>(len));
+        return lock_text{};
+    return parse_lock_text(text, static_cast<size_t>(len));
 }
 
-// True when no process `pid` exists. This process holds no lock when it judges one, so its own
-// id in a lock is a predecessor's that happened to have the same number.
-bool is_gone(pid_t pid)
+// True while the lock's name leads to the file open on `fd`. That file stays open meanwhile, so
+// its inode number cannot have been given to another.
+bool named_by_lock(int fd)
 {
-    if (pid == getpid())
+    struct stat open_file;
+    struct stat named;
+    return fstat(fd, &open_file) == 0 && lstat(LOCK_PATH, &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+// Whether the holder that `t` names is gone. The flock is already this process's, so nobody
+// holds the file: for a marked lock that is the answer. Otherwise only a pid that no process has
+// proves it; this process's own pid proves nothing, since another PID namespace may have it too.
+bool holder_gone(const lock_text& t)
+{
+    if (t.marked)
         return true;
-    return kill(pid, 0) != 0 && errno == ESRCH;
+    return t.pid > 0 && kill(t.pid, 0) != 0 && errno == ESRCH;
 }
 
-bool same_file(const struct stat& a, const struct stat& b)
+// Judges the lock that stands under an flock on the lock file itself, so that of several
+// processes that judge the same file only one acts, and only on that file: a lock that a third
+// created since is another file. Nothing outside the lock file can hold this up. True when the
+// lock is gone, by its holder's hand or as stale here; false while it stands, `holder` then
+// naming its pid.
+bool lock_cleared(pid_t& holder)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Judges and removes under an flock on the lock's directory, so that of several processes that
-// find the same stale lock only one removes it: the others then read the lock its next holder
-// created (or none), never the stale one, and the file removed is the one that was judged.
-// The directory lock is only tried: no other holder of it may make this wait.
-bool remove_if_stale()
-{
-    int dir = open(LOCK_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return false;
-    bool removed = false;
-    if (flock(dir, LOCK_EX | LOCK_NB) == 0) {
-        int fd = open(LOCK_PATH, READ_FLAGS);
-        struct stat judged;
-        struct stat named;
-        pid_t pid = fd >= 0 ? holder_of(fd) : -1;
-        if (pid > 0 && is_gone(pid) && fstat(fd, &judged) == 0 && S_ISREG(judged.st_mode) &&
-            lstat(LOCK_PATH, &named) == 0 && same_file(judged, named) && unlink(LOCK_PATH) == 0) {
-            fprintf(stderr, "%s was left by process %d, which no longer exists; removed\n",
-                    LOCK_PATH, static_cast<int>(pid));
-            removed = true;
-        }
-        if (fd >= 0)
-            close(fd);
-    }
-    close(dir);
+    int fd = open(LOCK_PATH, READ_FLAGS);
+    if (fd < 0)
+        return errno == ENOENT;
+    lock_text t = read_lock_text(fd);
+    holder = t.pid;
+    bool removed = flock(fd, LOCK_EX | LOCK_NB) == 0 && holder_gone(t) && named_by_lock(fd) &&
+                   unlink(LOCK_PATH) == 0;
+    if (removed)
+        fprintf(stderr, "%s was left by process %d, which no longer exists; removed\n", LOCK_PATH,
+                static_cast<int>(t.pid));
+    close(fd);
     return removed;
 }
 
-// O_EXCL makes creation the test-and-set; O_NOFOLLOW keeps a planted symlink from pointing the
-// lock anywhere else. The id goes in with one write, so a reader sees the file empty (someone
-// else's, to be waited for) or whole.
+// The lock is made whole under a name of its own in the lock's directory and then linked to the
+// lock's name, which fails when a lock is there: no reader ever sees it empty, even when this
+// process is killed halfway. The flock is taken before the link, so the lock is never without
+// it either; where the file system has no flock, the lock says only the pid. The temporary name
+// carries the clock's nanoseconds too, since another PID namespace may have this pid.
 bool create_lock()
 {
-    int fd = open(LOCK_PATH, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-                  0644);
+    char temp[PATH_CAPACITY];
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 2; ++tries) {
+        struct timespec now = {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        snprintf(temp, sizeof temp, "%s/.%s.%d.%lx", LOCK_DIR, LOCK_NAME,
+                 static_cast<int>(getpid()), static_cast<unsigned long>(now.tv_nsec));
+        fd = open(temp, NEW_FILE_FLAGS, 0644);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
+    bool marked = flock(fd, LOCK_EX | LOCK_NB) == 0;
     char text[LOCK_TEXT_MAX];
-    int len = snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));
-    bool written = write(fd, text, static_cast<size_t>(len)) == len && fstat(fd, &ours.file) == 0;
-    int err = written ? 0 : errno;
-    close(fd);
-    if (!written) {
-        // A lock without its holder's id could never be recovered: better none at all.
-        unlink(LOCK_PATH);
-        errno = err != 0 ? err : EIO;
+    int len = snprintf(text, sizeof text, "%d%s\n", static_cast<int>(getpid()), marked ? MARK : "");
+    ssize_t written = write(fd, text, static_cast<size_t>(len));
+    int err = 0;
+    if (written != len)
+        err = written < 0 ? errno : ENOSPC;
+    else if (link(temp, LOCK_PATH) != 0)
+        err = errno;
+    unlink(temp);
+    if (err != 0) {
+        close(fd);
+        errno = err;
         return false;
     }
-    ours.held = true;
+    held_fd = fd;
     return true;
 }
 
@@ -130,7 +155,8 @@ bool names_the_lock(const char* path)
 {
     struct stat named;
     struct stat lock;
-    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && same_file(named, lock))
+    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && named.st_dev == lock.st_dev &&
+        named.st_ino == lock.st_ino)
         return true;
     const char* slash = strrchr(path, '/');
     const char* name = slash != nullptr ? slash + 1 : path;
@@ -146,33 +172,32 @@ bool names_the_lock(const char* path)
     }
     struct stat lock_dir;
     return stat(dir, &named) == 0 && stat(LOCK_DIR, &lock_dir) == 0 &&
-           same_file(named, lock_dir);
+           named.st_dev == lock_dir.st_dev && named.st_ino == lock_dir.st_ino;
 }
 
-bool take_lock()
+bool take_lock(pid_t& holder)
 {
-    if (create_lock())
-        return true;
-    if (errno != EEXIST)
-        return false;
-    if (!remove_if_stale()) {
-        errno = EEXIST;
-        return false;
+    holder = -1;
+    // Once more after a lock that went away: another process may have taken it meanwhile.
+    for (int tries = 0; tries < 2; ++tries) {
+        if (create_lock())
+            return true;
+        if (errno != EEXIST)
+            return false;
+        if (!lock_cleared(holder))
+            break;
     }
-    return create_lock();
+    errno = EEXIST;
+    return false;
 }
 
 void release_lock()
 {
-    if (!ours.held)
+    if (held_fd < 0)
         return;
-    ours.held = false;
-    int fd = open(LOCK_PATH, READ_FLAGS);
-    if (fd < 0)
-        return;
-    struct stat now;
-    bool still_ours = fstat(fd, &now) == 0 && same_file(now, ours.file) && holder_of(fd) == getpid();
-    close(fd);
-    if (still_ours)
+    // The name goes first, the flock with the close: a judge never sees this lock unheld.
+    if (named_by_lock(held_fd))
         unlink(LOCK_PATH);
+    close(held_fd);
+    held_fd = -1;
 }

@@ -30,10 +30,11 @@ int main(int argc, char* argv[])
     if (fill_link_info(info, argc, argv) != 0)
         return 1;
     // A hang-up (a closed terminal, a service manager's reload) is a stop request too: its
-    // default action would end the run with the lock held and the interface up.
-    install_signal(SIGINT, on_stop_signal);
-    install_signal(SIGTERM, on_stop_signal);
-    install_signal(SIGHUP, on_stop_signal);
+    // default action would end the run with the lock held and the interface up. A run started
+    // with it ignored, under nohup, keeps it so.
+    install_stop_signal(SIGINT);
+    install_stop_signal(SIGTERM);
+    install_stop_signal(SIGHUP);
 
     int outcome = run_cycle(info, argv[1]);
     teardown_interface(info);

@@ -41,14 +41,19 @@ int exec_error(int report)
 
 } // namespace
 
-// SIGRTMAX is the platform's own: 64 on most, 127 on MIPS, whose signals go above 64.
+// SIGRTMAX is the platform's own: 64 on most, 127 on MIPS, whose signals go above 64. An ignored
+// SIGHUP is the run's own, kept from its start (nohup): the commands keep it too.
 void reset_signals()
 {
     struct sigaction act = {};
     act.sa_handler = SIG_DFL;
     sigemptyset(&act.sa_mask);
-    for (int signo = 1; signo <= SIGRTMAX; ++signo)
+    for (int signo = 1; signo <= SIGRTMAX; ++signo) {
+        struct sigaction now = {};
+        if (signo == SIGHUP && sigaction(signo, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
+            continue;
         sigaction(signo, &act, nullptr); // SIGKILL, SIGSTOP and the C library's own refuse
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -4,7 +4,8 @@
 // and this process keeps its own stop handlers while it waits.
 
 // Puts every signal up to the platform's highest back to its default action and blocks none;
-// what a started command runs with, whatever this process ignores or blocks.
+// what a started command runs with, whatever this process ignores or blocks. An ignored SIGHUP
+// stays ignored: only a run started under nohup has one.
 void reset_signals();
 
 // Runs "/bin/sh -c COMMAND" and waits for it to end. Returns 0 when the shell ran (its exit status

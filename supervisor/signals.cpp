@@ -2,8 +2,6 @@
 // A handler may only store to a volatile sig_atomic_t, so that is all it does.
 #include "supervisor/signals.h"
 
-#include <csignal>
-
 #include "supervisor/link_info.h"
 
 volatile sig_atomic_t stop_requested = 0;
@@ -25,4 +23,19 @@ signal_handler install_signal(int signo, signal_handler handler)
 void on_stop_signal(int)
 {
     stop_requested = 1;
+}
+
+void install_stop_signal(int signo)
+{
+    struct sigaction now = {};
+    if (signo == SIGHUP && sigaction(signo, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
+        return;
+    install_signal(signo, on_stop_signal);
+}
+
+void add_suspend_signals(sigset_t& set)
+{
+    sigaddset(&set, SIGTSTP);
+    sigaddset(&set, SIGTTIN);
+    sigaddset(&set, SIGTTOU);
 }

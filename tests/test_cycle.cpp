@@ -10,6 +10,10 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <algorithm>
+#include <atomic>
+#include <pthread.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -17,10 +21,12 @@
 #include "modem/modem.h"
 #include "supervisor/cycle.h"
 #include "supervisor/shell.h"
+#include "supervisor/signals.h"
 #include "support.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using pauses = std::vector<unsigned>;
 
 struct step_case {
@@ -227,22 +233,61 @@ TEST_F(Cycle, StopIsHonouredWhileTheLockIsHeld)
     EXPECT_TRUE(file_exists("/var/lock/failover")) << "someone else's lock is left alone";
 }
 
-TEST_F(Cycle, MissingLockDirectoryOrPlantedSymlinkMeansPollingOnly)
+// Polling goes on, one line for each reason the lock cannot be created, and none for each poll.
+TEST_F(Cycle, LockThatCannotBeCreatedIsToldOnceForEachReason)
 {
     ASSERT_EQ(rmdir("/run/lock"), 0);
-    stop_at(4);
+    test_hook = [&](unsigned, size_t index) {
+        if (index == 3) {
+            ASSERT_EQ(mkdir("/run/lock", 0755), 0);
+            ASSERT_EQ(mount("/run/lock", "/run/lock", nullptr, MS_BIND, nullptr), 0);
+            ASSERT_EQ(mount(nullptr, "/run/lock", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                            nullptr), 0);
+        }
+        if (index == 6)
+            stop_requested = 1;
+    };
     std::string err;
     EXPECT_EQ(run("/nonexistent", &err), OUTCOME_STOP);
-    EXPECT_EQ(pauses_taken, pauses(5, 1));
-    EXPECT_EQ(err, "") << "no port was tried";
+    EXPECT_EQ(pauses_taken, pauses(7, 1)) << "no port was tried";
+    EXPECT_EQ(err, "/var/lock/failover cannot be created: 2 (No such file or directory)\n"
+                   "/var/lock/failover cannot be created: " + std::to_string(EROFS) + " (" +
+                   strerror(EROFS) + ")\n");
+    umount("/run/lock");
 
-    mkdir("/run/lock", 0755);
+    // A planted symlink is a lock that stands: it is waited for, and never followed.
     ASSERT_EQ(symlink("/run/planted", "/run/lock/failover"), 0);
     pauses_taken.clear();
     stop_requested = 0;
     stop_at(2);
-    EXPECT_EQ(run("/nonexistent"), OUTCOME_STOP);
+    EXPECT_EQ(run("/nonexistent", &err), OUTCOME_STOP);
+    EXPECT_EQ(err, "");
     EXPECT_FALSE(file_exists("/run/planted")) << "the lock followed a symlink";
+}
+
+// Told once, after a minute of polls, with the holder's pid where the lock names one.
+TEST_F(Cycle, LockHeldForOverAMinuteIsToldOnce)
+{
+    const std::string parent = std::to_string(getppid());
+    write_file("/var/lock/failover", parent + "\n");
+    stop_at(59);
+    std::string err;
+    EXPECT_EQ(run("/nonexistent", &err), OUTCOME_STOP);
+    EXPECT_EQ(pauses_taken, pauses(60, 1));
+    EXPECT_EQ(err, "") << "told before a minute had passed";
+
+    pauses_taken.clear();
+    stop_requested = 0;
+    stop_at(300);
+    EXPECT_EQ(run("/nonexistent", &err), OUTCOME_STOP);
+    EXPECT_EQ(err, "/var/lock/failover held by process " + parent + " for over a minute\n");
+
+    write_file("/var/lock/failover", "");
+    pauses_taken.clear();
+    stop_requested = 0;
+    stop_at(100);
+    EXPECT_EQ(run("/nonexistent", &err), OUTCOME_STOP);
+    EXPECT_EQ(err, "/var/lock/failover held for over a minute\n");
 }
 
 TEST_F(Cycle, PortThatNeverOpensCostsNothing)
@@ -313,17 +358,38 @@ TEST_F(Cycle, UnpluggedModemCostsOneFailureAndTheReturnedPortIsCheckedAgain)
     EXPECT_EQ(scores, expected);
 }
 
-TEST_F(Cycle, ReadOnlyLockDirectoryMeansPollingOnly)
+// A stop during the wait for an answer is no silence of the modem's: two failures (8 points)
+// and a cut third answer end in a stop, not in failover, and no command follows the cut one.
+TEST_F(Cycle, StopThatCutsAnAnswerShortScoresNothingAndEndsTheRun)
 {
-    ASSERT_EQ(mount("/run/lock", "/run/lock", nullptr, MS_BIND, nullptr), 0);
-    ASSERT_EQ(mount(nullptr, "/run/lock", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
-    modem_sim sim("ipv4 10.64.2.17\n");
-    stop_at(9);
+    install_signal(SIGTERM, on_stop_signal);
+    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\nafter 2 dialogues\n"
+                  "answer AT+CGATT? default\nignore AT+CGATT?\n");
+    pthread_t main_thread = pthread_self();
+    pid_t main_tid = static_cast<pid_t>(syscall(SYS_gettid));
+    std::atomic<bool> done{false};
+    // The signal goes in while the cycle waits for the third attach answer: the simulator has
+    // the query and the cycle's thread sleeps in poll.
+    std::thread stopper([&] {
+        std::string wchan = "/proc/self/task/" + std::to_string(main_tid) + "/wchan";
+        bool waiting = wait_until([&] {
+            std::vector<std::string> heard = sim.commands();
+            return done || (std::count(heard.begin(), heard.end(), "AT+CGATT?") >= 3 &&
+                            read_file(wchan).find("poll") != std::string::npos);
+        }, 60s);
+        if (waiting && !done)
+            pthread_kill(main_thread, SIGTERM);
+    });
     std::string err;
-    EXPECT_EQ(run(sim.port(), &err), OUTCOME_STOP);
-    EXPECT_EQ(pauses_taken, pauses(10, 1));
-    EXPECT_EQ(sim.dialogues(), 0);
-    EXPECT_EQ(err, "");
+    int outcome = run(sim.port(), &err);
+    done = true;
+    stopper.join();
+    EXPECT_EQ(outcome, OUTCOME_STOP) << err;
+    EXPECT_EQ(fail_score, 8);
+    EXPECT_EQ(pauses_taken, (pauses{1, 10, 1, 10, 1})) << "no pause after the cut dialogue";
+    EXPECT_EQ(sim.commands(), (std::vector<std::string>{"AT", "AT+CGATT?", "AT", "AT+CGATT?", "AT",
+                                                        "AT+CGATT?"}));
+    EXPECT_FALSE(file_exists("/var/lock/failover"));
 }
 
 TEST_F(Cycle, MissingDhcpScriptIsIgnoredAndTheScoreStillResets)
@@ -357,7 +423,8 @@ TEST_F(Cycle, ShellThatCannotBeStartedIsReported)
 }
 
 // A command starts with every signal at its default, up to the platform's highest: above 64 on
-// MIPS, where this runs under emulation too. Exits with the first signal left otherwise.
+// MIPS, where this runs under emulation too; but a SIGHUP ignored (nohup) stays ignored. Exits
+// with the first signal left otherwise.
 TEST(Shell, ResetPutsEverySignalBackToItsDefaultUpToTheHighest)
 {
     pid_t pid = fork();
@@ -366,18 +433,23 @@ TEST(Shell, ResetPutsEverySignalBackToItsDefaultUpToTheHighest)
         ignore.sa_handler = SIG_IGN;
         for (int signo = 1; signo <= SIGRTMAX; ++signo)
             sigaction(signo, &ignore, nullptr);
+        install_signal(SIGHUP, on_stop_signal);
         reset_signals();
         for (int signo = 1; signo <= SIGRTMAX; ++signo) {
             struct sigaction now = {};
             if (sigaction(signo, nullptr, &now) == 0 && now.sa_handler != SIG_DFL)
                 _exit(signo);
         }
-        _exit(0);
+        sigaction(SIGHUP, &ignore, nullptr);
+        reset_signals();
+        struct sigaction hup = {};
+        _exit(sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler == SIG_IGN ? 0 : 100);
     }
     int status = -1;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << WEXITSTATUS(status) << " still ignored, of "
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << WEXITSTATUS(status) << " left as it was (100: "
+                                      << "an ignored SIGHUP reset), of "
                                       << SIGRTMAX;
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -213,12 +214,12 @@ TEST_F(EndToEnd, ALockLeftByAKilledHolderIsRecoveredByTheNextRun)
     modem_sim sim(HEALTHY + "delay 1000\n");
     child first = start(sim);
     ASSERT_TRUE(wait_until([&] { return !sim.commands().empty(); }, 10s)) << first.err();
-    EXPECT_EQ(read_file(root.path(LOCK)), std::to_string(first.pid()) + "\n");
     std::string holder = std::to_string(first.pid());
+    EXPECT_EQ(read_file(root.path(LOCK)), holder + " flock\n");
     first.signal(SIGKILL);
     run_result killed;
     ASSERT_TRUE(first.wait(killed, 5s));
-    ASSERT_EQ(read_file(root.path(LOCK)), holder + "\n");
+    ASSERT_EQ(read_file(root.path(LOCK)), holder + " flock\n");
     // The killed holder's exclusive mode outlives it here, because the simulator keeps the tty
     // open; a person ends it as a real port's last close would.
     int tty = open(sim.port().c_str(), O_RDWR | O_NOCTTY);
@@ -257,6 +258,87 @@ TEST_F(EndToEnd, ReleaseLeavesALockThatIsNoLongerOurs)
     ASSERT_TRUE(cw.wait(r, 15s));
     EXPECT_EQ(read_file(root.path(LOCK)), taken);
     EXPECT_EQ(sim.dialogues(), 1);
+}
+
+// Whenever a holder is killed, even the instant its lock appears, the lock names it; and the
+// next run recovers it. Each try's holder recovers the lock its predecessor left.
+TEST_F(EndToEnd, AHolderKilledTheInstantItsLockAppearsLeavesItsId)
+{
+    modem_sim sim(HEALTHY);
+    int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, root.path("run/lock").c_str(), IN_CREATE), 0);
+    auto lock_appears = [&] {
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            struct pollfd p = {watch, POLLIN, 0};
+            ssize_t n = poll(&p, 1, 10000) == 1 ? read(watch, buf, sizeof buf) : -1;
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                if (e->len > 0 && strcmp(e->name, "failover") == 0)
+                    return true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+            if (n <= 0)
+                return false;
+        }
+    };
+    for (int i = 0; i < 10; ++i) {
+        child holder({CELLWATCH_CHECK, sim.port(), "generic"}, &root);
+        ASSERT_TRUE(lock_appears()) << holder.err();
+        holder.signal(SIGKILL);
+        const std::string id = std::to_string(holder.pid());
+        run_result r;
+        ASSERT_TRUE(holder.wait(r, 5s));
+        EXPECT_EQ(read_file(root.path(LOCK)), id + " flock\n") << i;
+        // A holder killed during its dialogue leaves the simulator's tty in exclusive mode.
+        int tty = open(sim.port().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ioctl(tty, TIOCNXCL);
+        close(tty);
+    }
+    close(watch);
+    child last({CELLWATCH_CHECK, sim.port(), "generic"}, &root);
+    run_result r;
+    ASSERT_TRUE(last.wait(r, 20s));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(file_exists(root.path(LOCK)));
+}
+
+// Ctrl-Z during a dialogue: the program stops only once the lock is released.
+TEST_F(EndToEnd, ASuspensionWaitsUntilTheLockIsReleased)
+{
+    modem_sim sim(HEALTHY + "delay 500\n");
+    // A group of its own, whose parent is in another: a stop signal to an orphaned group is dropped.
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root, [] { setpgid(0, 0); });
+    ASSERT_TRUE(wait_until([&] { return !sim.commands().empty(); }, 10s)) << cw.err();
+    cw.signal(SIGTSTP);
+    std::string stat_path = "/proc/" + std::to_string(cw.pid()) + "/stat";
+    auto stopped = [&] { return read_file(stat_path).find(") T ") != std::string::npos; };
+    ASSERT_TRUE(wait_until(stopped, 10s)) << "the suspension was lost";
+    EXPECT_FALSE(file_exists(root.path(LOCK))) << "suspended holding the lock";
+    EXPECT_EQ(sim.commands().size(), 3u) << "the whole dialogue came first";
+    cw.signal(SIGCONT);
+    ASSERT_TRUE(wait_for_pause(sim, 3, cw));
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 15s));
+    EXPECT_EQ(r.status, 0);
+}
+
+// Started under nohup, the program keeps SIGHUP ignored: a logout does not end it.
+TEST_F(EndToEnd, UnderNohupAHangUpIsIgnored)
+{
+    modem_sim sim(HEALTHY);
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root, [] { signal(SIGHUP, SIG_IGN); });
+    ASSERT_TRUE(wait_for_pause(sim, 3, cw)) << cw.err();
+    std::string status = read_file("/proc/" + std::to_string(cw.pid()) + "/status");
+    size_t at = status.find("SigIgn:\t");
+    ASSERT_NE(at, std::string::npos);
+    unsigned long long ignored = std::stoull(status.substr(at + 8, 16), nullptr, 16);
+    EXPECT_EQ(ignored & (1ull << (SIGHUP - 1)), 1ull << (SIGHUP - 1)) << status.substr(at, 26);
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 5s));
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(EndToEnd, HangUpEndsTheRunInTheOrderlyWay)

@@ -117,7 +117,7 @@ TEST_F(Faults, StopWhileWaitingForTheDaemonDoesNotCutTheRequest)
     close(reader);
 }
 
-TEST_F(Faults, StopDuringADialogueLetsTheCycleRunInFull)
+TEST_F(Faults, StopDuringADialogueEndsTheRunWithoutFailover)
 {
     int reader = open_pipe_reader();
     modem_sim sim("ipv4 10.64.2.17\ndelay 300\n");
