@@ -12,7 +12,8 @@ seconds=${FUZZ_SECONDS:-5}
 out=fuzz/out
 mkdir -p "$out"
 flags=(-std=c++17 -O1 -g -I. "-fsanitize=fuzzer,address,undefined" -fno-sanitize-recover=all)
-modem=(modem/deadline.cpp modem/serial_port.cpp modem/at_channel.cpp modem/address.cpp modem/link_check.cpp)
+modem=(modem/deadline.cpp modem/serial_port.cpp modem/at_channel.cpp modem/address.cpp
+       modem/find_text.cpp modem/link_check.cpp)
 clang++ "${flags[@]}" fuzz/parsers_fuzz.cpp modem/address.cpp -o "$out/parsers_fuzz"
 clang++ "${flags[@]}" -pthread fuzz/answers_fuzz.cpp "${modem[@]}" -o "$out/answers_fuzz"
 for target in parsers answers; do

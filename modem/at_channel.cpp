@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "modem/deadline.h"
+#include "modem/find_text.h"
 
 char resp_buf[RESP_CAPACITY + 1];
 bool answer_cut_short = false;
@@ -109,9 +110,9 @@ int read_response(int fd)
         if (got <= 0)
             break;
         count += static_cast<size_t>(got);
-        if (strstr(resp_buf, "OK") != nullptr)
+        if (find_text(resp_buf, "OK") != nullptr)
             break;
-        if (strstr(resp_buf, "ERROR") != nullptr)
+        if (find_text(resp_buf, "ERROR") != nullptr)
             return answered(count, -1);
     }
     resp_buf[count] = '\0';

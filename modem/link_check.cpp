@@ -8,6 +8,7 @@
 
 #include "modem/address.h"
 #include "modem/at_channel.h"
+#include "modem/find_text.h"
 #include "modem/modem.h"
 
 namespace {
@@ -56,7 +57,7 @@ int probe(int fd)
         int response = read_response(fd);
         if (answer_cut_short)
             return CHECK_CUT_SHORT;
-        if (response != 0 && strstr(resp_buf, "OK") != nullptr)
+        if (response != 0 && find_text(resp_buf, "OK") != nullptr)
             return CHECK_OK;
     }
     return mark == -1 ? CHECK_MODEM_FAILED : CHECK_OK;
@@ -95,11 +96,11 @@ int read_status(const char* text)
 // of unsolicited lines ("+CREG: 1,...") around the answer never reach the parser.
 const char* address_text(int response, const char* tag)
 {
-    if (response == 0 || strstr(resp_buf, "OK") == nullptr)
+    if (response == 0 || find_text(resp_buf, "OK") == nullptr)
         return nullptr;
     size_t tag_len = strlen(tag);
-    for (const char* at = strstr(resp_buf, tag); at != nullptr;
-         at = strstr(at + tag_len, tag)) {
+    for (const char* at = find_text(resp_buf, tag); at != nullptr;
+         at = find_text(at + tag_len, tag)) {
         const char* value = at + tag_len;
         const void* comma = memchr(value, ',', strcspn(value, "\r\n"));
         if (comma != nullptr)
@@ -116,7 +117,7 @@ int modem_failed(const char* command, const char* tag, int response)
         fault = FAULT_SILENT;
     else if (response < 0)
         fault = FAULT_ERROR;
-    else if (strstr(resp_buf, "OK") == nullptr)
+    else if (find_text(resp_buf, "OK") == nullptr)
         fault = FAULT_NO_OK;
     last_check.fault = fault;
     last_check.command = command;
@@ -195,8 +196,8 @@ int read_attach_status(int fd, const family_commands& f)
     int response = read_response(fd);
     if (answer_cut_short)
         return -1;
-    const char* tag = strstr(resp_buf, f.attach_tag);
-    if (response == 0 || strstr(resp_buf, "OK") == nullptr || tag == nullptr) {
+    const char* tag = find_text(resp_buf, f.attach_tag);
+    if (response == 0 || find_text(resp_buf, "OK") == nullptr || tag == nullptr) {
         modem_failed(f.attach_query, f.attach_tag, response);
         return -1;
     }

@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "modem/address.h"
 #include "support.h"
@@ -36,6 +38,34 @@ TEST(ParseIpv4, TokenRuleAndResult)
         uint32_t got = parse_ipv4(c.text);
         EXPECT_EQ(got, c.address ? inet_addr(c.address) : 0u) << c.text;
         EXPECT_EQ(out.text(), c.token ? ipv4_line(c.token, c.address) : "") << c.text;
+    }
+}
+
+// The conversion keeps the C library converter's rules (shorthand forms, octal and hex parts,
+// every bound): the edges of each form, then tokens drawn from digits, letters and dots.
+TEST(ParseIpv4, ConvertsEveryTokenAsTheCLibraryDoes)
+{
+    std::vector<std::string> tokens = {
+        "255.255.255.255", "4294967295", "4294967296", "0xffffffff", "0x100000000",
+        "037777777777", "040000000000", "1.16777215", "1.16777216", "1.2.65535", "1.2.65536",
+        "1.2.3.255", "1.2.3.256", "256.1.2.3", "0x7f.1", "0X7F.0.0.01", "010.010.010.010",
+        "08.1.1.1", "0x", "0x.1", "0xg", "00x1", "1.2.3.4.", "1..2", "1.2.3.4.5",
+        "99999999999999999999999999", "0x00000000000000000000001", "1.0xffffff", "1.0x1000000"};
+    uint32_t state = 20261209;
+    const char alphabet[] = "0123456789.x.Ag.F.0";
+    for (int i = 0; i < 20000; ++i) {
+        std::string t(1, static_cast<char>('0' + (state >> 16) % 10));
+        for (state = state * 1103515245u + 12345u; (state >> 16) % 12 != 0;
+             state = state * 1103515245u + 12345u)
+            t += alphabet[(state >> 8) % (sizeof alphabet - 1)];
+        tokens.push_back(t);
+        state = state * 1103515245u + 12345u;
+    }
+    fd_capture out(1);
+    for (const std::string& t : tokens) {
+        struct in_addr libc = {};
+        uint32_t expected = inet_aton(t.c_str(), &libc) != 0 ? libc.s_addr : 0;
+        ASSERT_EQ(parse_ipv4(t.c_str()), expected) << t;
     }
 }
 
