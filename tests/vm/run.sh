@@ -79,9 +79,39 @@ cp "$programs/cellwatch" "$programs/cellwatch-check" "$root/usr/sbin/"
 cp "$modemsim" "$root/usr/bin/modemsim"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 > "$work/initramfs.gz")
 
-# KVM when this machine offers it, else QEMU's own emulation.
-accel=(-accel tcg)
-[ -w /dev/kvm ] && accel=(-accel kvm -accel tcg)
+# KVM only where it really runs a guest: nested virtualisation often offers a /dev/kvm whose
+# guests never get past the kernel's decompressor, and print nothing more. A probe boot tells
+# within seconds, by the kernel's first line; CELLWATCH_VM_ACCEL=kvm or tcg decides instead.
+PROBE_LIMIT=15
+kvm_boots() {
+    [ -w /dev/kvm ] || return 1
+    local console="$work/kvm-probe.console"
+    rm -f "$console"
+    qemu-system-x86_64 -accel kvm -nodefaults -no-reboot -m 128 -display none -monitor none \
+        -serial "file:$console" -kernel "$vmlinuz" -append "console=ttyS0 earlyprintk=ttyS0" \
+        > "$work/kvm-probe.qemu.log" 2>&1 &
+    local qemu=$! booted=1
+    for _ in $(seq $(( PROBE_LIMIT * 10 ))); do
+        grep -qa "Linux version" "$console" 2>/dev/null && { booted=0; break; }
+        kill -0 "$qemu" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill "$qemu" 2>/dev/null || true
+    wait "$qemu" 2>/dev/null || true
+    return $booted
+}
+case ${CELLWATCH_VM_ACCEL:-} in
+    kvm) accel=(-accel kvm); why="as CELLWATCH_VM_ACCEL asks" ;;
+    tcg) accel=(-accel tcg); why="as CELLWATCH_VM_ACCEL asks" ;;
+    "") if kvm_boots; then
+            accel=(-accel kvm); why="a probe guest booted with it"
+        else
+            accel=(-accel tcg)
+            why="KVM is not offered here, or a probe guest printed nothing under it within ${PROBE_LIMIT} s"
+        fi ;;
+    *) echo "vm: CELLWATCH_VM_ACCEL is kvm or tcg, not '$CELLWATCH_VM_ACCEL'" >&2; exit 2 ;;
+esac
+echo "vm: ${accel[1]} ($why)"
 
 # Boots guest $1 with its console in WORK/$1.console; extra QEMU words follow.
 boot() {
