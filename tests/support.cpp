@@ -202,7 +202,7 @@ std::string fd_capture::text()
     return read_file(path_);
 }
 
-modem_sim::modem_sim(const std::string& scenario_text, const std::string& link)
+modem_sim::modem_sim(const std::string& scenario_text, const std::string& link) : link_(link)
 {
     std::string scenario = dir_.path + "/scenario";
     write_file(scenario, scenario_text);
@@ -219,7 +219,7 @@ modem_sim::modem_sim(const std::string& scenario_text, const std::string& link)
             exec_argv({MODEMSIM, "--link", link, scenario});
     }
     wait_until([&] { return read_file(out).find('\n') != std::string::npos; },
-               std::chrono::seconds(5));
+               std::chrono::seconds(20));
     std::string first = read_file(out);
     port_ = first.substr(0, first.find('\n'));
 }
@@ -262,6 +262,13 @@ bool modem_sim::wait_answered(size_t sent)
         size_t received = count_of(text, " <- ");
         return received >= sent && received == count_of(text, " .. answered ");
     }, std::chrono::seconds(10));
+}
+
+bool modem_sim::replug()
+{
+    if (pid_ <= 0 || link_.empty() || kill(pid_, SIGUSR1) != 0)
+        return false;
+    return wait_until([&] { return file_exists(link_); }, std::chrono::seconds(10));
 }
 
 int modem_sim::stop()

@@ -66,11 +66,14 @@ public:
     // received has had its answer written.
     bool wait_answered(size_t sent = 0);
     int stop();                           // SIGTERM, then the exit status
+    // Plugs an unplugged modem back in (SIGUSR1) and waits at most 10 seconds for its link.
+    bool replug();
 
 private:
     temp_dir dir_;
     pid_t pid_ = -1;
     std::string port_;
+    std::string link_;
 };
 
 // A directory laid out for tools/sandbox.sh-style namespaces: run/ (with lock/), bin/ with the

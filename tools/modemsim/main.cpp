@@ -22,10 +22,17 @@
 namespace {
 
 volatile sig_atomic_t stopping = 0;
+volatile sig_atomic_t replug_asked = 0;
 
 void on_stop(int)
 {
     stopping = 1;
+}
+
+// SIGUSR1 puts an unplugged modem back: a test chooses the moment, instead of a timer.
+void on_replug(int)
+{
+    replug_asked = 1;
 }
 
 using clock_type = std::chrono::steady_clock;
@@ -196,20 +203,21 @@ struct simulator {
         }
     }
 
+    // The path goes first: a program that sees its port fail must not find the path still there.
     void unplug()
     {
         if (unplugged)
             return;
         unplugged = true;
         run_plug_command(state.on_unplug);
+        if (link != nullptr && device == nullptr)
+            unlink(link);
         if (held_slave >= 0)
             close(held_slave);
         if (master >= 0)
             close(master);
         master = held_slave = -1;
         flow_stopped = false;
-        if (link != nullptr && device == nullptr)
-            unlink(link);
         port_open = false;
         log_line("--", "unplugged");
     }
@@ -249,6 +257,10 @@ struct simulator {
 
     void carry_out_plug_requests()
     {
+        if (replug_asked) {
+            replug_asked = 0;
+            state.replug_now = true;
+        }
         if (state.unplug_now)
             unplug();
         if (replug_at && clock_type::now() >= *replug_at)
@@ -389,6 +401,8 @@ int main(int argc, char* argv[])
     act.sa_handler = on_stop;
     sigaction(SIGTERM, &act, nullptr);
     sigaction(SIGINT, &act, nullptr);
+    act.sa_handler = on_replug;
+    sigaction(SIGUSR1, &act, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     log_line("--", "serving " + sim.slave + " as a " + sim.state.family + " modem");
