@@ -261,10 +261,11 @@ TEST_F(EndToEnd, ReleaseLeavesALockThatIsNoLongerOurs)
 }
 
 // Whenever a holder is killed, even the instant its lock appears, the lock names it; and the
-// next run recovers it. Each try's holder recovers the lock its predecessor left.
+// next run recovers it. Each try's holder recovers the lock its predecessor left. The modem is
+// silent, so that no holder can have finished and released its lock before the kill.
 TEST_F(EndToEnd, AHolderKilledTheInstantItsLockAppearsLeavesItsId)
 {
-    modem_sim sim(HEALTHY);
+    modem_sim sim("silent on\n");
     int watch = inotify_init1(IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, root.path("run/lock").c_str(), IN_CREATE), 0);
     auto lock_appears = [&] {
@@ -296,7 +297,8 @@ TEST_F(EndToEnd, AHolderKilledTheInstantItsLockAppearsLeavesItsId)
         close(tty);
     }
     close(watch);
-    child last({CELLWATCH_CHECK, sim.port(), "generic"}, &root);
+    modem_sim healthy(HEALTHY);
+    child last({CELLWATCH_CHECK, healthy.port(), "generic"}, &root);
     run_result r;
     ASSERT_TRUE(last.wait(r, 20s));
     EXPECT_EQ(r.status, 0) << r.out << r.err;

@@ -116,14 +116,17 @@ std::string respond(const std::string& cmd, modem_state& st)
     return ERROR;
 }
 
-// Deterministic bytes over the whole range, NUL and non-ASCII included.
-std::string noise(size_t n)
+// Deterministic bytes over the whole range, NUL and non-ASCII included. Clean noise leaves out
+// what could end or hide an answer, start a line or make a tag: NUL, CR, LF, 'O', 'E' and ':'.
+std::string noise(size_t n, bool clean)
 {
     static uint32_t seed = 12345;
     std::string out(n, '\0');
     for (char& c : out) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 16);
+        do {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 16);
+        } while (clean && (c == '\0' || c == '\r' || c == '\n' || c == 'O' || c == 'E' || c == ':'));
     }
     return out;
 }
@@ -166,7 +169,7 @@ std::vector<piece> answer_command(const std::string& command, modem_state& st)
     if (!st.unsolicited_before_answer.empty())
         out.push_back({CRLF + st.unsolicited_before_answer + CRLF});
     if (st.noise > 0)
-        out.push_back({noise(st.noise)});
+        out.push_back({noise(st.noise, st.noise_clean)});
     if (st.flood > 0)
         out.push_back({CRLF + std::string(st.flood, 'F') + CRLF});
     auto fixed = st.fixed_answers.find(command);

@@ -141,6 +141,9 @@ struct simulator {
     bool port_open = false;
     bool running = true;
     clock_type::time_point start = clock_type::now();
+    int control = -1;               // steps to apply at once, a line each
+    int acks = -1;                  // 'a' for each command handled, 'c' for each control line
+    std::string control_line;
 
     void apply(const trigger& t)
     {
@@ -293,6 +296,7 @@ struct simulator {
             if (state.replug_after_ms >= 0)
                 replug_at = clock_type::now() + std::chrono::milliseconds(state.replug_after_ms);
             log_line("..", "answered " + command);
+            ack('a');
             return;
         }
         for (const piece& p : answer_command(command, state)) {
@@ -308,6 +312,42 @@ struct simulator {
         }
         // Lets a watcher know that everything this command gets has been written.
         log_line("..", "answered " + command);
+        ack('a');
+    }
+
+    void ack(char what)
+    {
+        if (acks >= 0 && write(acks, &what, 1) != 1)
+            acks = -1;
+    }
+
+    // Applies each whole line from the control descriptor, plugs included, then acknowledges it.
+    void read_control()
+    {
+        char buf[512];
+        ssize_t n = read(control, buf, sizeof buf);
+        if (n <= 0) {
+            control = -1;
+            return;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] != '\n') {
+                control_line += buf[i];
+                continue;
+            }
+            step s;
+            std::string problem;
+            if (parse_step(control_line, 0, s, problem)) {
+                log_line("--", "control: " + control_line);
+                if (!apply_step(s, state))
+                    running = false;
+            } else {
+                log_line("--", "control: " + control_line + ": " + problem);
+            }
+            control_line.clear();
+            carry_out_plug_requests();
+            ack('c');
+        }
     }
 
     void closed()
@@ -325,16 +365,19 @@ int serve(simulator& sim)
     while (sim.running && !stopping) {
         sim.fire_due();
         sim.carry_out_plug_requests();
-        if (sim.master < 0) {
+        struct pollfd waits[2] = {{sim.master, POLLIN, 0}, {sim.control, POLLIN, 0}};
+        if (sim.master < 0 && sim.control < 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        int master = sim.master;
-        struct pollfd p = {master, POLLIN, 0};
-        int ready = poll(&p, 1, 50);
+        int ready = poll(waits, 2, sim.master < 0 ? 20 : 50); // a negative fd is passed over
         if (ready < 0 && errno != EINTR)
             return 1;
-        if (ready <= 0)
+        if (ready > 0 && waits[1].revents != 0)
+            sim.read_control();
+        int master = sim.master;
+        struct pollfd& p = waits[0];
+        if (ready <= 0 || master < 0 || master != p.fd || p.revents == 0)
             continue;
         errno = 0;
         ssize_t n = (p.revents & POLLIN) ? read(master, buf, sizeof buf) : -1;
@@ -372,16 +415,23 @@ int main(int argc, char* argv[])
     const char* link = nullptr;
     const char* device = nullptr;
     int arg = 1;
+    int control = -1;
+    int acks = -1;
     for (; arg + 1 < argc; arg += 2) {
         if (strcmp(argv[arg], "--link") == 0)
             link = argv[arg + 1];
         else if (strcmp(argv[arg], "--device") == 0)
             device = argv[arg + 1];
+        else if (strcmp(argv[arg], "--control") == 0)
+            control = atoi(argv[arg + 1]);
+        else if (strcmp(argv[arg], "--acks") == 0)
+            acks = atoi(argv[arg + 1]);
         else
             break;
     }
     if (arg + 1 != argc || (link != nullptr && device != nullptr)) {
-        fprintf(stderr, "usage: %s [--link PATH | --device TTY] SCENARIO\n", argv[0]);
+        fprintf(stderr, "usage: %s [--link PATH | --device TTY] [--control FD] [--acks FD] "
+                        "SCENARIO\n", argv[0]);
         return 2;
     }
     simulator sim;
@@ -391,6 +441,8 @@ int main(int argc, char* argv[])
 
     sim.link = link;
     sim.device = device;
+    sim.control = control;
+    sim.acks = acks;
     sim.plug_in();
     if (!sim.running || (device != nullptr && sim.master < 0))
         return 1;

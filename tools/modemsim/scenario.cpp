@@ -118,10 +118,12 @@ std::string check_step(const step& s)
             problem = "'attach-command' takes attaches or ignored";
     } else if (s.keyword == "ipv4" || s.keyword == "ipv6" || s.keyword == "ignore") {
         need(1);
-    } else if (s.keyword == "cid" || s.keyword == "noise" || s.keyword == "flood" ||
-               s.keyword == "delay") {
+    } else if (s.keyword == "cid" || s.keyword == "flood" || s.keyword == "delay") {
         if (need(1) && !parse_count(a[0], n))
             problem = "'" + s.keyword + "' takes a whole number";
+    } else if (s.keyword == "noise") {
+        if (need(1) && (!parse_count(a[0], n) || a.size() > 2 || (a.size() == 2 && a[1] != "clean")))
+            problem = "'noise' takes a whole number, and clean for junk without NUL or results";
     } else if (s.keyword == "split") {
         if (need(1) && a[0] != "off" && !parse_count(a[0], n))
             problem = "'split' takes a delay in milliseconds or off";
@@ -157,7 +159,7 @@ std::string check_step(const step& s)
             problem = "'unplug' takes at most a command and the seconds until the replug";
     } else if (s.keyword == "on-unplug" || s.keyword == "on-replug") {
         need(1);
-    } else if (s.keyword != "exit" && s.keyword != "replug") {
+    } else if (s.keyword != "exit" && s.keyword != "replug" && s.keyword != "reset") {
         problem = "unknown step '" + s.keyword + "'";
     }
     return problem;
@@ -180,7 +182,32 @@ bool parse_trigger(const std::vector<std::string>& words, trigger& t, std::strin
     return false;
 }
 
+std::vector<std::string> words_of(const std::string& line)
+{
+    std::istringstream words_in(line);
+    std::vector<std::string> words;
+    for (std::string w; words_in >> w;)
+        words.push_back(w);
+    return words;
+}
+
 } // namespace
+
+bool parse_step(const std::string& line, int number, step& out, std::string& problem)
+{
+    size_t first = line.find_first_not_of(" \t");
+    std::vector<std::string> words = words_of(line);
+    if (words.empty()) {
+        problem = "no step";
+        return false;
+    }
+    out.line = number;
+    out.keyword = words[0];
+    out.args.assign(words.begin() + 1, words.end());
+    out.text = line.substr(first);
+    problem = check_step(out);
+    return problem.empty();
+}
 
 bool load_scenario(const char* path, scenario& out)
 {
@@ -197,10 +224,7 @@ bool load_scenario(const char* path, scenario& out)
         size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#')
             continue;
-        std::istringstream words_in(line);
-        std::vector<std::string> words;
-        for (std::string w; words_in >> w;)
-            words.push_back(w);
+        std::vector<std::string> words = words_of(line);
         std::string problem;
         if (words[0] == "after") {
             trigger t;
@@ -210,12 +234,7 @@ bool load_scenario(const char* path, scenario& out)
             }
         } else {
             step s;
-            s.line = number;
-            s.keyword = words[0];
-            s.args.assign(words.begin() + 1, words.end());
-            s.text = line.substr(first);
-            problem = check_step(s);
-            if (problem.empty()) {
+            if (parse_step(line, number, s, problem)) {
                 out.triggers.back().steps.push_back(s);
                 continue;
             }
@@ -241,7 +260,15 @@ bool apply_step(const step& s, modem_state& st)
     else if (s.keyword == "ipv6") st.ipv6 = a[0] == "none" ? "" : a[0];
     else if (s.keyword == "ignore") st.ignored.push_back(a[0]);
     else if (s.keyword == "cid") st.cid = atoi(a[0].c_str());
-    else if (s.keyword == "noise") st.noise = strtoul(a[0].c_str(), nullptr, 10);
+    else if (s.keyword == "noise") {
+        st.noise = strtoul(a[0].c_str(), nullptr, 10);
+        st.noise_clean = a.size() == 2;
+    }
+    else if (s.keyword == "reset") {
+        std::string family = st.family;
+        st = modem_state{};
+        st.family = family;
+    }
     else if (s.keyword == "flood") st.flood = strtoul(a[0].c_str(), nullptr, 10);
     else if (s.keyword == "delay") st.delay_ms = atoi(a[0].c_str());
     else if (s.keyword == "unplug" && a.empty()) st.unplug_now = true;

@@ -35,6 +35,7 @@ struct modem_state {
     // Answers used once each, in order, before any other for their command; nullopt is silence.
     std::map<std::string, std::deque<std::optional<std::string>>> once_answers;
     size_t noise = 0;
+    bool noise_clean = false;       // without NUL, CR, LF, 'O', 'E' or ':': no result, no tag
     size_t flood = 0;
     std::string unplug_on;          // unplug when this command arrives
     long replug_after_ms = -1;      // with unplug_on: replug this long after that unplug
@@ -64,6 +65,9 @@ struct scenario {
 
 // Reads `path`; on a bad file prints "modemsim: PATH:LINE: problem" and returns false.
 bool load_scenario(const char* path, scenario& out);
+
+// Parses one step line (not "after"), numbered `number`; false with `problem` when it is none.
+bool parse_step(const std::string& line, int number, step& out, std::string& problem);
 
 // Applies one step; returns false when the step is "exit".
 bool apply_step(const step& s, modem_state& state);
