@@ -9,14 +9,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "modem/deadline.h"
+#include "supervisor/link_info.h"
+
 extern char** environ;
 
 namespace {
 
 constexpr const char SHELL[] = "/bin/sh";
+// Once a stop is asked, a command has this long to end by itself, then its process group gets
+// SIGTERM, and this long again later SIGKILL: a service manager's stop timeout (procd's 60 s,
+// systemd's 90 s) must find the run ended in order, not kill it with the interface up.
+constexpr int STOP_GRACE_MS = 5000;
+constexpr int KILL_GRACE_MS = 5000;
+// How often the wait looks at the clock when no signal comes.
+constexpr struct timespec LOOK_AGAIN = {0, 200000000};
 // Never returns: execs the shell, or reports why it could not on `report` and exits 127.
 [[noreturn]] void exec_shell(const char* command, int report)
 {
+    // A group of its own, so that a stop reaches the script's own children too; DHCP clients it
+    // starts as daemons leave it, and are the teardown's to stop.
+    setpgid(0, 0);
     reset_signals();
     char sh[] = "sh";
     char dash_c[] = "-c";
@@ -37,6 +50,57 @@ int exec_error(int report)
         n = read(report, &err, sizeof err);
     while (n < 0 && errno == EINTR);
     return n == static_cast<ssize_t>(sizeof err) ? err : 0;
+}
+
+// SIGCHLD and the stop signals that this process handles: while a command runs they are taken
+// by the wait itself, so that it notices both the command's end and a stop at once.
+void wake_signals(sigset_t& set)
+{
+    sigemptyset(&set);
+    sigaddset(&set, SIGCHLD);
+    constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int signo : STOP_SIGNALS) {
+        struct sigaction now = {};
+        if (sigaction(signo, nullptr, &now) == 0 && now.sa_handler != SIG_DFL &&
+            now.sa_handler != SIG_IGN)
+            sigaddset(&set, signo);
+    }
+}
+
+// Waits for `pid` to end. A stop, asked before or meanwhile, is recorded in `stop_requested`
+// and bounds the wait: STOP_GRACE_MS, then SIGTERM to the command's group, KILL_GRACE_MS, then
+// SIGKILL. A shell that SIGTERM ended may leave the script it ran, or that script's children,
+// in its group: they get the rest of the time, then SIGKILL too. Returns 0, or the errno when
+// the command cannot be waited for.
+int wait_for(pid_t pid, const sigset_t& wake)
+{
+    bool stopping = false;
+    bool shell_ended = false;
+    int signals_sent = 0;
+    deadline d = {};
+    for (;;) {
+        int status = 0;
+        pid_t ended = shell_ended ? 0 : waitpid(pid, &status, WNOHANG);
+        if (ended == pid && signals_sent != 1)
+            return 0;
+        shell_ended = shell_ended || ended == pid;
+        if (ended < 0 && errno != EINTR)
+            return errno;
+        // After SIGKILL nothing is left to wait for: whoever reaps the group's orphans does.
+        if (shell_ended && (signals_sent == 2 || kill(-pid, 0) != 0))
+            return 0;
+        if (stop_requested && !stopping) {
+            stopping = true;
+            d = deadline_in(STOP_GRACE_MS);
+        }
+        if (stopping && signals_sent < 2 && ms_left(d) == 0) {
+            kill(-pid, signals_sent++ == 0 ? SIGTERM : SIGKILL);
+            d = deadline_in(KILL_GRACE_MS);
+        }
+        int signo = sigtimedwait(&wake, nullptr, &LOOK_AGAIN);
+        if (signo > 0 && signo != SIGCHLD)
+            stop_requested = 1;
+    }
 }
 
 } // namespace
@@ -65,23 +129,25 @@ int run_shell(const char* command)
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
         return errno;
+    sigset_t wake;
+    sigset_t old;
+    wake_signals(wake);
+    sigprocmask(SIG_BLOCK, &wake, &old);
     pid_t pid = fork();
     if (pid < 0) {
         int err = errno;
+        sigprocmask(SIG_SETMASK, &old, nullptr);
         close(report[0]);
         close(report[1]);
         return err;
     }
     if (pid == 0)
         exec_shell(command, report[1]);
+    setpgid(pid, pid); // as the child does, whichever of the two comes first
     close(report[1]);
     int err = exec_error(report[0]);
     close(report[0]);
-    // The stop handlers restart the wait; a stop signal is kept and acted on at the next cycle.
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return err != 0 ? err : errno;
-    }
-    return err;
+    int wait_err = wait_for(pid, wake);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    return err != 0 ? err : wait_err;
 }

@@ -1,13 +1,16 @@
 #pragma once
 // Running a shell command as root and waiting for it, without system(): the command starts with
 // every signal at its default action and an empty mask, whatever this process ignores or blocks,
-// and this process keeps its own stop handlers while it waits.
+// and a stop signal during the wait is kept for the cycle, and bounds the wait.
 
 // Puts every signal up to the platform's highest back to its default action and blocks none;
 // what a started command runs with, whatever this process ignores or blocks. An ignored SIGHUP
 // stays ignored: only a run started under nohup has one.
 void reset_signals();
 
-// Runs "/bin/sh -c COMMAND" and waits for it to end. Returns 0 when the shell ran (its exit status
-// is not examined), or the errno value that says why it could not be started or waited for.
+// Runs "/bin/sh -c COMMAND" in a process group of its own and waits for it to end. A stop signal,
+// asked before or during the wait, is recorded in `stop_requested` and bounds the wait: the
+// command has 5 s to end, then its group gets SIGTERM, and 5 s later SIGKILL. Returns 0 when the
+// shell ran (its exit status is not examined), or the errno value that says why it could not be
+// started or waited for.
 int run_shell(const char* command);

@@ -77,6 +77,34 @@ TEST_F(Faults, StopDuringTheDhcpScriptLetsTheCycleFinishThenStops)
     close(reader);
 }
 
+// A DHCP script that would run on for minutes, deaf to SIGTERM, with a child of its own: a stop
+// still ends the run in order well within a service manager's stop timeout. The script gets 5 s,
+// then SIGTERM, then SIGKILL, and its whole group goes.
+TEST_F(Faults, StopDuringALongDhcpScriptEndsTheScriptAndTheRunInOrder)
+{
+    write_file(root.path("bin/4dhcp.sh"),
+               "#!/bin/sh\ntrap '' TERM\nsleep 150 &\necho $! > '" + root.path("sleep.pid") +
+                   "'\necho started >> '" + root.path("calls.log") + "'\nwait\necho done >> '" +
+                   root.path("calls.log") + "'\n", 0755);
+    write_file(root.path("run/dhcp.wwan0.pid"), std::to_string(dead_pid()) + "\n");
+    int reader = open_pipe_reader();
+    modem_sim sim("ipv4 10.64.2.17\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(calls_hold("started"));
+    cw.signal(SIGTERM);
+    run_result r;
+    // 5 s, 5 s more, the cycle's 10-second pause and the teardown: procd's 60 s are never needed.
+    ASSERT_TRUE(cw.wait(r, 40s)) << "the stop waited for the script";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(root.calls(), "started\nifconfig wwan0 0.0.0.0 down\n");
+    int child_pid = std::stoi(read_file(root.path("sleep.pid")));
+    std::string stat = read_file("/proc/" + std::to_string(child_pid) + "/stat");
+    EXPECT_TRUE(stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z")
+        << "the script's child lives: " << stat;
+    EXPECT_EQ(read_all(reader), "");
+    close(reader);
+}
+
 TEST_F(Faults, StopDuringTheTeardownStillHandsOverOneWholeRequest)
 {
     slow_stub("ifconfig", "ifconfig");
