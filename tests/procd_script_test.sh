@@ -65,7 +65,7 @@ expect() {
 }
 
 instance() {
-    printf 'instance %s\n  command /usr/sbin/cellwatch %s\n  respawn 3600 10 5\n  term_timeout 60\n  stdout 1\n  stderr 1\nend' "$1" "$2"
+    printf 'instance %s\n  command /usr/sbin/cellwatch %s\n  respawn 3600 10 4\n  term_timeout 60\n  stdout 1\n  stderr 1\nend' "$1" "$2"
 }
 
 SECTIONS=wwan0 CFG_wwan0_port=/dev/ttyUSB1 CFG_wwan0_type=marvell
