@@ -15,7 +15,7 @@ packages=(cmake g++ make libgtest-dev net-tools util-linux clang libclang-rt-14-
           lintian mandoc man-db shellcheck systemd)
 # The virtual machine's own packages; what QEMU only recommends (display, firmware for other
 # machines) is not needed to boot a kernel on a serial console.
-vm_packages=(qemu-system-x86)
+vm_packages=(qemu-system-x86 mmdebstrap)
 missing_of() {
     for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"

@@ -25,13 +25,15 @@ report() {
         echo "CASE $1 PASS${measured:+ (${measured#; })}"
     else
         echo "CASE $1 FAIL${problems}"
-        for log in /tmp/cw.err /tmp/cw.out /tmp/check.out /tmp/modem.log /tmp/calls.log; do
+        [ "$1" = "${1#systemd-}" ] || journalctl -q -o short-monotonic --no-pager -n 40 > /tmp/journal.log
+        for log in /tmp/cw.err /tmp/cw.out /tmp/check.out /tmp/modem.log /tmp/calls.log \
+                   /tmp/journal.log; do
             [ -s "$log" ] && { echo "  $log:"; sed 's/^/    /' "$log"; }
         done
     fi
     problems=""
     measured=""
-    rm -f /tmp/cw.err /tmp/cw.out /tmp/check.out
+    rm -f /tmp/cw.err /tmp/cw.out /tmp/check.out /tmp/journal.log
 }
 
 # Evaluates $1 every 50 ms until it holds or $2 ms have passed.
@@ -222,6 +224,202 @@ case_uart_dcd_low() {
     report uart-dcd-low
 }
 
+# The drivers that field modems' AT ports use, bound to the gadget's own ids through new_id:
+# option (with usb_wwan, as most modems' ports are) and sierra.
+load_wwan_drivers() {
+    for m in configfs usb-common usbcore udc-core libcomposite u_serial usb_f_serial dummy_hcd \
+             usbserial usb_wwan option sierra; do
+        insmod "/mods/$m.ko"
+    done
+    insmod /mods/g_serial.ko use_acm=0
+    wait_for '[ -e /dev/ttyGS0 ] && [ -e /sys/bus/usb/devices/1-1:1.0 ]' 10000 ||
+        fail "the gadget did not enumerate"
+}
+
+# Binds the gadget's interface to driver $1 (leaving the driver that has it), and waits for the
+# port it makes. A usb-serial driver takes new ids on its usb-serial side (option1, sierra).
+bind_to() {
+    for old in /sys/bus/usb/drivers/*/1-1:1.0; do
+        [ -e "$old" ] && echo 1-1:1.0 > "$(dirname "$old")/unbind"
+    done
+    wait_for '[ ! -e /dev/ttyUSB0 ]' 5000
+    for ids in /sys/bus/usb-serial/drivers/"$1"*/new_id; do echo "0525 a4a6" > "$ids"; done
+    wait_for '[ -e /dev/ttyUSB0 ]' 10000 || fail "$1 made no /dev/ttyUSB0"
+    driver=$(basename "$(readlink /sys/class/tty/ttyUSB0/device/driver)")
+    case $driver in "$1"*) ;; *) fail "ttyUSB0 is driven by '$driver', not $1" ;; esac
+}
+
+case_driver_dialogue() {
+    bind_to "$1"
+    start_modem healthy
+    one_cycle_then_stop /dev/ttyUSB0
+    expect_one_healthy_cycle
+    stop_modem
+    report "$1-dialogue"
+}
+
+# The modem sends no line state, so no carrier, and CLOCAL is off. On this kernel usb_wwan does
+# not make an open wait for carrier (the 16550 case shows that wait); whichever it does, the
+# dialogue happens and the settings found are put back. The line reports which it was.
+case_option_no_carrier() {
+    stty -F /dev/ttyUSB0 -clocal
+    if timeout -s KILL 3 sh -c 'exec 3<>/dev/ttyUSB0'; then
+        measured="; a blocking open: did not wait"
+    else
+        measured="; a blocking open: waited"
+    fi
+    before=$(stty -F /dev/ttyUSB0 -g)
+    start_modem healthy
+    one_cycle_then_stop /dev/ttyUSB0
+    expect_one_healthy_cycle
+    expect_eq "$(stty -F /dev/ttyUSB0 -g)" "$before" "the port's settings after the run"
+    stop_modem
+    report option-no-carrier
+}
+
+# ---- Under Debian's own systemd, with the project's package installed ----------------------
+
+UNIT=cellwatch@wwan0
+prop() { systemctl show -p "$1" --value "$UNIT"; }
+journal() { journalctl -q -u "$UNIT" -o cat --no-pager; }
+
+# The unit's world: the modem on cdc-acm, a dummy wwan0, the instance's configuration, the DHCP
+# script that takes a site's steps, a failover script and the event daemon's pipe with a reader.
+systemd_world() {
+    load_usb 1
+    insmod /mods/dummy.ko
+    wait_for '[ -e /dev/ttyACM0 ] && [ -e /dev/ttyGS0 ]' 10000 || fail "no /dev/ttyACM0"
+    ip link add wwan0 type dummy
+    mkdir -p /etc/cellwatch /opt/vordane/bin
+    printf 'PORT=/dev/ttyACM0\nTYPE=generic\nIFACE=wwan0\nIP_FAMILY=ip4\n' > /etc/cellwatch/wwan0.conf
+    cp /dhcp-steps.sh /opt/vordane/bin/4dhcp.sh
+    printf '#!/bin/sh\necho "failover.sh $*" >> /tmp/calls.log\n' > /opt/vordane/bin/failover.sh
+    chmod 755 /opt/vordane/bin/*
+    mkfifo /run/.neventpipe
+    (while true; do cat /run/.neventpipe >> /tmp/events.log; done) &
+}
+
+# Stops the unit; $stop_ms is how long `systemctl stop` took.
+stop_unit() {
+    local t0
+    t0=$(now_ms)
+    timeout -s KILL 120 systemctl stop "$UNIT"
+    stop_ms=$(( $(now_ms) - t0 ))
+}
+expect_stopped_in_order() {
+    expect_eq "$(prop ActiveState)" inactive "the unit's state"
+    expect_eq "$(prop Result)" success "the unit's result"
+}
+
+# Each of a DHCP script's usual steps, inside the sandbox; the host name only with the drop-in
+# that the unit's comment gives.
+case_systemd_dhcp_steps() {
+    start_modem healthy
+    rm -f /tmp/cellwatch-script
+    systemctl start "$UNIT"
+    wait_for 'grep -q "^end" /run/cw-steps.log 2>/dev/null' 20000 || fail "the DHCP script never ended"
+    expect_eq "$(grep -v '^hostname' /run/cw-steps.log | flat /dev/stdin)" \
+        "write-etc ok|write-var-run ok|write-proc-sys-net ok|ip ok|ifconfig ok|packet-socket ok|write-tmp ok|end" \
+        "the script's steps"
+    case $(grep '^hostname' /run/cw-steps.log) in
+    "hostname refused: "*) ;;
+    *) fail "the host name was not refused: $(grep '^hostname' /run/cw-steps.log)" ;;
+    esac
+    expect_eq "$(cat /tmp/cellwatch-script 2>/dev/null)" seen "the script's /tmp seen from outside"
+    stop_unit
+    mkdir -p /etc/systemd/system/cellwatch@.service.d
+    printf '[Service]\nCapabilityBoundingSet=CAP_SYS_ADMIN\nSystemCallFilter=sethostname\n' \
+        > /etc/systemd/system/cellwatch@.service.d/hostname.conf
+    systemctl daemon-reload
+    : > /run/cw-steps.log
+    systemctl start "$UNIT"
+    wait_for 'grep -q "^end" /run/cw-steps.log' 20000 || fail "the DHCP script never ended"
+    expect_eq "$(grep '^hostname' /run/cw-steps.log)" "hostname ok" "the host name with the drop-in"
+    expect_eq "$(hostname)" cellwatch-guest "the host name"
+    stop_unit
+    rm -r /etc/systemd/system/cellwatch@.service.d
+    systemctl daemon-reload
+    journal | grep -q "^READ AT+CGPADDR" || fail "no answer in the journal: $(journal | tail -3)"
+    journal | grep -q "/opt/vordane/bin/4dhcp.sh wwan0" || fail "no DHCP command in the journal"
+    stop_modem
+    report systemd-dhcp-steps
+}
+
+# A stop while the modem is silent ends the wait for its answer, and the run, in order.
+case_systemd_stop_silent() {
+    start_modem silent
+    sleep 300 &
+    client=$!
+    echo "$client" > /run/dhcp.wwan0.pid
+    ip link set wwan0 up
+    systemctl start "$UNIT"
+    wait_for 'grep -q " <- AT" /tmp/modem.log' 10000 || fail "no dialogue began"
+    stop_unit
+    expect_between "$stop_ms" 0 30000 "ms to stop during a silent dialogue"
+    expect_stopped_in_order
+    wait_for "ended $client" 2000 || fail "the DHCP client was not stopped"
+    ip link show wwan0 | grep -q ',UP' && fail "wwan0 is still up"
+    kill "$client" 2>/dev/null
+    stop_modem
+    report systemd-stop-silent
+}
+
+# A stop while the DHCP script runs for minutes: the script is ended, the run ends in order.
+case_systemd_stop_script() {
+    start_modem healthy
+    rm -f /run/cw-long-script.started
+    touch /run/cw-long-script
+    systemctl start "$UNIT"
+    wait_for '[ -e /run/cw-long-script.started ]' 20000 || fail "the script never started"
+    stop_unit
+    rm -f /run/cw-long-script
+    expect_between "$stop_ms" 4000 45000 "ms to stop during a long DHCP script"
+    expect_stopped_in_order
+    pgrep -f "sleep 150" > /dev/null && fail "the script's sleep lives on"
+    stop_modem
+    report systemd-stop-script
+}
+
+# SIGKILL during a dialogue: systemd restarts the unit, which recovers the dead holder's lock.
+case_systemd_kill_restart() {
+    start_modem slow
+    systemctl start "$UNIT"
+    wait_for "[ -e $LOCK ] && grep -q ' <- AT' /tmp/modem.log" 15000 || fail "no dialogue began"
+    holder=$(prop MainPID)
+    # The next dialogue's probe: the simulator cannot see the killed one's port close, so it does
+    # not count a new dialogue at a probe that follows a probe.
+    seen=$(grep -c ' <- AT$' /tmp/modem.log)
+    t0=$(now_ms)
+    systemctl kill -s SIGKILL --kill-who=main "$UNIT"
+    wait_for "[ \$(grep -c ' <- AT\$' /tmp/modem.log) -gt $seen ]" 20000 ||
+        fail "no dialogue after the restart"
+    expect_between $(( $(now_ms) - t0 )) 0 5000 "ms from the kill to the next dialogue"
+    journal | grep -q "^/var/lock/failover was left by process $holder, which no longer exists; removed" ||
+        fail "no recovery in the journal: $(journal | grep lock | tail -2)"
+    expect_eq "$(prop NRestarts)" 1 "restarts"
+    stop_unit
+    expect_stopped_in_order
+    stop_modem
+    report systemd-kill-restart
+}
+
+# The link lost: the teardown, the failover request, status 0, and no restart.
+case_systemd_failover() {
+    start_modem lost
+    : > /tmp/events.log
+    systemctl reset-failed "$UNIT" 2>/dev/null
+    systemctl start "$UNIT"
+    # shellcheck disable=SC2016 # evaluated by wait_for
+    wait_for '[ "$(prop ActiveState)" = inactive ]' 20000 || fail "the run did not end"
+    wait_for '[ -s /tmp/events.log ]' 2000
+    expect_eq "$(flat /tmp/events.log)" "exec /opt/vordane/bin/failover.sh wwan0" "the request"
+    expect_eq "$(prop Result)" success "the unit's result"
+    sleep 2
+    expect_eq "$(prop ActiveState)/$(prop NRestarts)" inactive/0 "the unit two seconds later"
+    stop_modem
+    report systemd-failover
+}
+
 run_guest() {
     case "$1" in
     acm-life | acm-plug)
@@ -240,6 +438,20 @@ run_guest() {
         case_usbserial_dialogue
         case_uart_dialogue
         case_uart_dcd_low
+        ;;
+    systemd)
+        systemd_world
+        case_systemd_dhcp_steps
+        case_systemd_stop_silent
+        case_systemd_stop_script
+        case_systemd_kill_restart
+        case_systemd_failover
+        ;;
+    wwan)
+        load_wwan_drivers
+        case_driver_dialogue option
+        case_option_no_carrier
+        case_driver_dialogue sierra
         ;;
     *)
         echo "CASE guest-$1 FAIL no such guest"

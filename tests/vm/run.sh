@@ -1,28 +1,40 @@
 #!/bin/bash
 # The virtual-machine stage: boots Debian's own kernel under QEMU with a tiny initramfs holding the
 # static programs, so that cellwatch meets the kernel's real serial drivers (cdc-acm, the
-# usb-serial core on a USB gadget, and a 16550 UART) where a pseudo-terminal cannot stand in.
+# usb-serial core on a USB gadget with the generic, option and sierra drivers, and a 16550 UART)
+# where a pseudo-terminal cannot stand in; and a Debian root whose PID 1 is Debian's own systemd,
+# with the project's package installed, for the unit under the real service manager.
 #
-# usage: tests/vm/run.sh PROGRAMS MODEMSIM WORK [GUEST...]
+# usage: tests/vm/run.sh [--build DIR] PROGRAMS MODEMSIM WORK [GUEST...]
+#   --build   the CMake build whose Debian package the systemd guest installs (cpack is run)
 #   PROGRAMS  a directory with static cellwatch and cellwatch-check (the musl build)
 #   MODEMSIM  a static modemsim
 #   WORK      where the cache, the initramfs and each guest's console log go
-#   GUEST     the guests to boot (default: all of them, at once)
+#   GUEST     the guests to boot (default: all of them, at once; systemd only with --build)
 #
 # Fetches, once, with apt-get download: the kernel package that linux-image-amd64 depends on and
-# busybox-static; they are unpacked into WORK/cache and reused. Each guest runs its cases and
-# reports one console line per case, "CASE <name> PASS|FAIL <detail>", then "GUEST <name> DONE";
-# tests/vm/check.sh reads them. Exit status: 0 when every guest booted and reported its end,
-# whatever the cases found; 1 otherwise, with the console log named.
+# busybox-static; with mmdebstrap, a minimal root of this machine's Debian release with systemd.
+# They go into WORK/cache and are reused. Each guest runs its cases and reports one console line
+# per case, "CASE <name> PASS|FAIL <detail>", then "GUEST <name> DONE"; tests/vm/check.sh reads
+# them. Exit status: 0 when every guest booted and reported its end, whatever the cases found;
+# 1 otherwise, with the console log named.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[ $# -ge 3 ] || { sed -n '6,11p' "$0" >&2; exit 2; }
+build=""
+if [ "${1:-}" = --build ]; then
+    build=$(cd "$2" && pwd)
+    shift 2
+fi
+[ $# -ge 3 ] || { sed -n '8,13p' "$0" >&2; exit 2; }
 programs=$(cd "$1" && pwd)
 modemsim=$(readlink -f "$2")
 work=$(mkdir -p "$3" && cd "$3" && pwd)
 shift 3
 guests=("$@")
-[ ${#guests[@]} -gt 0 ] || guests=(acm-life acm-plug serial)
+if [ ${#guests[@]} -eq 0 ]; then
+    guests=(acm-life acm-plug serial wwan)
+    [ -z "$build" ] || guests+=(systemd)
+fi
 # Hard limit for one boot: a guest that never reports is a failure, its console kept.
 BOOT_LIMIT=150
 
@@ -72,12 +84,68 @@ cp "$here/init" "$root/init"
 cp "$here/cases.sh" "$root/cases.sh"
 cp "$here"/scenarios/*.scn "$root/scenarios/"
 for m in configfs usb-common usbcore udc-core libcomposite u_serial usb_f_acm usb_f_serial \
-         dummy_hcd cdc-acm usbserial g_serial; do
+         dummy_hcd cdc-acm usbserial usb_wwan option sierra g_serial dummy; do
     cp "$(find "$unpacked/lib/modules" -name "$m.ko" | head -1)" "$root/mods/"
 done
 cp "$programs/cellwatch" "$programs/cellwatch-check" "$root/usr/sbin/"
 cp "$modemsim" "$root/usr/bin/modemsim"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 > "$work/initramfs.gz")
+
+# The systemd guest's root: a minimal Debian of this machine's release with systemd, made once
+# with mmdebstrap and kept as a tar, then for each run the project's package installed into it
+# with dpkg, as a user would, and the cases beside it. systemd starts from the initramfs itself.
+systemd_root() {
+    local release packages tar sd deb
+    release=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    packages=systemd,systemd-sysv,net-tools,iproute2,busybox,procps,kmod,hostname
+    tar="$cache/debian-$release-$(echo "$packages" | md5sum | cut -c1-8).tar"
+    if [ ! -f "$tar" ]; then
+        echo "vm: making a Debian $release root with systemd into $tar" >&2
+        mmdebstrap --quiet --format=tar --variant=minbase --include="$packages" "$release" \
+            "$tar.tmp" >&2
+        mv "$tar.tmp" "$tar"
+    fi
+    rm -rf "$work/deb"
+    (cd "$build" && cpack -G DEB -B "$work/deb" > "$work/cpack.log" 2>&1) ||
+        { cat "$work/cpack.log" >&2; return 1; }
+    deb=$(first_of "$work/deb/cellwatch_*.deb")
+    sd="$work/systemd-root"
+    rm -rf "$sd"
+    mkdir -p "$sd"
+    tar -C "$sd" -xf "$tar"
+    cp "$deb" "$sd/tmp/"
+    chroot "$sd" dpkg -i "/tmp/$(basename "$deb")" > "$work/dpkg.log" 2>&1 ||
+        { cat "$work/dpkg.log" >&2; return 1; }
+    rm -f "$sd/tmp/$(basename "$deb")"
+    rm -rf "$sd"/usr/share/{doc,locale,man,info,perl} "$sd"/usr/lib/x86_64-linux-gnu/{perl,gconv}
+    mkdir -p "$sd/opt/bb" "$sd/mods" "$sd/scenarios"
+    chroot "$sd" /bin/busybox --install -s /opt/bb
+    cp "$root"/mods/*.ko "$sd/mods/"
+    cp "$here/cases.sh" "$here/systemd-guest.sh" "$here/dhcp-steps.sh" "$sd/"
+    cp "$here"/scenarios/*.scn "$sd/scenarios/"
+    cp "$modemsim" "$sd/usr/bin/modemsim"
+    cat > "$sd/etc/systemd/system/cellwatch-guest.service" <<'UNIT'
+[Unit]
+Description=cellwatch's cases under systemd
+After=basic.target
+
+[Service]
+Type=oneshot
+Environment=PATH=/opt/bb:/usr/sbin:/usr/bin:/sbin:/bin
+ExecStart=/opt/bb/sh /systemd-guest.sh
+StandardOutput=tty
+TTYPath=/dev/ttyS0
+
+[Install]
+WantedBy=multi-user.target
+UNIT
+    ln -s /etc/systemd/system/cellwatch-guest.service \
+        "$sd/etc/systemd/system/multi-user.target.wants/cellwatch-guest.service"
+    (cd "$sd" && find . | cpio -o -H newc --quiet > "$work/systemd.cpio")
+}
+for g in "${guests[@]}"; do
+    [ "$g" != systemd ] || systemd_root
+done
 
 # KVM only where it really runs a guest: nested virtualisation often offers a /dev/kvm whose
 # guests never get past the kernel's decompressor, and print nothing more. A probe boot tells
@@ -117,10 +185,14 @@ echo "vm: ${accel[1]} ($why)"
 boot() {
     local guest=$1
     shift
+    local initrd="$work/initramfs.gz" memory=256 init=""
+    if [ "$guest" = systemd ]; then
+        initrd="$work/systemd.cpio" memory=768 init="rdinit=/lib/systemd/systemd"
+    fi
     timeout -s KILL "$BOOT_LIMIT" qemu-system-x86_64 "${accel[@]}" -nodefaults -no-reboot \
-        -m 256 -smp 1 -display none -monitor none -serial "file:$work/$guest.console" "$@" \
-        -kernel "$vmlinuz" -initrd "$work/initramfs.gz" \
-        -append "console=ttyS0 quiet panic=-1 cellwatch.guest=$guest" \
+        -m "$memory" -smp 1 -display none -monitor none -serial "file:$work/$guest.console" "$@" \
+        -kernel "$vmlinuz" -initrd "$initrd" \
+        -append "console=ttyS0 quiet panic=-1 cellwatch.guest=$guest $init" \
         > "$work/$guest.qemu.log" 2>&1 || true
 }
 
