@@ -177,5 +177,10 @@ constexpr const char QEMU_NO_TIOCGEXCL[] =
     "qemu-user does not pass TIOCGEXCL on to the kernel (ENOSYS), so a program under it cannot "
     "see another's exclusive hold; the native and musl runs check it";
 
+// Why what the kernel shows of a program's ignored signals means nothing under qemu-user.
+constexpr const char QEMU_OWN_DISPOSITIONS[] =
+    "qemu-user keeps the program's signal dispositions to itself: /proc shows the emulator's, and "
+    "the commands it starts inherit the emulator's; the native and musl runs check them";
+
 // `argv` with the emulator's words in front of the first target binary it names, when emulated.
 std::vector<std::string> with_emulator(const std::vector<std::string>& argv);

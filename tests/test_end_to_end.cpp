@@ -329,6 +329,8 @@ TEST_F(EndToEnd, ASuspensionWaitsUntilTheLockIsReleased)
 // Started under nohup, the program keeps SIGHUP ignored: a logout does not end it.
 TEST_F(EndToEnd, UnderNohupAHangUpIsIgnored)
 {
+    if (emulated())
+        GTEST_SKIP() << QEMU_OWN_DISPOSITIONS;
     modem_sim sim(HEALTHY);
     child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root, [] { signal(SIGHUP, SIG_IGN); });
     ASSERT_TRUE(wait_for_pause(sim, 3, cw)) << cw.err();
