@@ -284,11 +284,13 @@ struct simulator {
             port_open = true;
             ++dialogues;
             log_line("--", "dialogue " + std::to_string(dialogues));
-            fire_due();
-            if (!running)
-                return;
-            carry_out_stall();
         }
+        // A change due by now applies to this command, however long the wait for it lasted.
+        fire_due();
+        if (!running)
+            return;
+        if (begins)
+            carry_out_stall();
         log_line("<-", command);
         if (!state.unplug_on.empty() && command == state.unplug_on) {
             state.unplug_on.clear();
