@@ -58,21 +58,32 @@ protected:
     {
         return wait_until([&] { return root.calls().find(text) != std::string::npos; }, 30s);
     }
+
+    // Runs cellwatch on a healthy modem until the calls log holds `marker`, then sends SIGTERM;
+    // false when the marker or the end did not come within `limit`.
+    bool stopped_at(const std::string& marker, std::chrono::seconds limit, run_result& r)
+    {
+        modem_sim sim("ipv4 10.64.2.17\n");
+        child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+        if (!calls_hold(marker))
+            return false;
+        cw.signal(SIGTERM);
+        bool ended = cw.wait(r, limit);
+        dialogues = sim.dialogues();
+        return ended;
+    }
+    int dialogues = 0;
 };
 
 TEST_F(Faults, StopDuringTheDhcpScriptLetsTheCycleFinishThenStops)
 {
     slow_stub("bin/4dhcp.sh", "4dhcp.sh");
     int reader = open_pipe_reader();
-    modem_sim sim("ipv4 10.64.2.17\n");
-    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
-    ASSERT_TRUE(calls_hold("4dhcp.sh started"));
-    cw.signal(SIGTERM);
     run_result r;
-    ASSERT_TRUE(cw.wait(r, 20s)) << "the 10-second pause, then the stop";
+    ASSERT_TRUE(stopped_at("4dhcp.sh started", 20s, r)) << "the 10-second pause, then the stop";
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(root.calls(), "4dhcp.sh started\n4dhcp.sh done\n");
-    EXPECT_EQ(sim.dialogues(), 1) << "the flag is looked at before the next attempt";
+    EXPECT_EQ(dialogues, 1) << "the flag is looked at before the next attempt";
     EXPECT_EQ(read_all(reader), "");
     close(reader);
 }
@@ -88,13 +99,9 @@ TEST_F(Faults, StopDuringALongDhcpScriptEndsTheScriptAndTheRunInOrder)
                    root.path("calls.log") + "'\n", 0755);
     write_file(root.path("run/dhcp.wwan0.pid"), std::to_string(dead_pid()) + "\n");
     int reader = open_pipe_reader();
-    modem_sim sim("ipv4 10.64.2.17\n");
-    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
-    ASSERT_TRUE(calls_hold("started"));
-    cw.signal(SIGTERM);
     run_result r;
     // 5 s, 5 s more, the cycle's 10-second pause and the teardown: procd's 60 s are never needed.
-    ASSERT_TRUE(cw.wait(r, 40s)) << "the stop waited for the script";
+    ASSERT_TRUE(stopped_at("started", 40s, r)) << "the stop waited for the script";
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(root.calls(), "started\nifconfig wwan0 0.0.0.0 down\n");
     int child_pid = std::stoi(read_file(root.path("sleep.pid")));
