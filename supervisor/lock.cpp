@@ -69,6 +69,11 @@ lock_text read_lock_text(int fd)
     return parse_lock_text(text, static_cast<size_t>(len));
 }
 
+bool same_file(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // True while the lock's name leads to the file open on `fd`. That file stays open meanwhile, so
 // its inode number cannot have been given to another.
 bool named_by_lock(int fd)
@@ -76,7 +81,7 @@ bool named_by_lock(int fd)
     struct stat open_file;
     struct stat named;
     return fstat(fd, &open_file) == 0 && lstat(LOCK_PATH, &named) == 0 &&
-           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+           same_file(open_file, named);
 }
 
 // Whether the holder that `t` names is gone. The flock is already this process's, so nobody
@@ -155,8 +160,7 @@ bool names_the_lock(const char* path)
 {
     struct stat named;
     struct stat lock;
-    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && named.st_dev == lock.st_dev &&
-        named.st_ino == lock.st_ino)
+    if (lstat(path, &named) == 0 && stat(LOCK_PATH, &lock) == 0 && same_file(named, lock))
         return true;
     const char* slash = strrchr(path, '/');
     const char* name = slash != nullptr ? slash + 1 : path;
@@ -172,7 +176,7 @@ bool names_the_lock(const char* path)
     }
     struct stat lock_dir;
     return stat(dir, &named) == 0 && stat(LOCK_DIR, &lock_dir) == 0 &&
-           named.st_dev == lock_dir.st_dev && named.st_ino == lock_dir.st_ino;
+           same_file(named, lock_dir);
 }
 
 bool take_lock(pid_t& holder)

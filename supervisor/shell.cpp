@@ -11,6 +11,7 @@
 
 #include "modem/deadline.h"
 #include "supervisor/link_info.h"
+#include "supervisor/signals.h"
 
 extern char** environ;
 
@@ -112,12 +113,9 @@ void reset_signals()
     struct sigaction act = {};
     act.sa_handler = SIG_DFL;
     sigemptyset(&act.sa_mask);
-    for (int signo = 1; signo <= SIGRTMAX; ++signo) {
-        struct sigaction now = {};
-        if (signo == SIGHUP && sigaction(signo, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
-            continue;
-        sigaction(signo, &act, nullptr); // SIGKILL, SIGSTOP and the C library's own refuse
-    }
+    for (int signo = 1; signo <= SIGRTMAX; ++signo)
+        if (signo != SIGHUP || !is_ignored(signo))
+            sigaction(signo, &act, nullptr); // SIGKILL, SIGSTOP and the C library's own refuse
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

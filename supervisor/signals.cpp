@@ -25,10 +25,15 @@ void on_stop_signal(int)
     stop_requested = 1;
 }
 
-void install_stop_signal(int signo)
+bool is_ignored(int signo)
 {
     struct sigaction now = {};
-    if (signo == SIGHUP && sigaction(signo, nullptr, &now) == 0 && now.sa_handler == SIG_IGN)
+    return sigaction(signo, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+void install_stop_signal(int signo)
+{
+    if (signo == SIGHUP && is_ignored(signo))
         return;
     install_signal(signo, on_stop_signal);
 }

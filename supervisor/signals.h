@@ -11,6 +11,9 @@ signal_handler install_signal(int signo, signal_handler handler);
 // The handler for the stop signals: stores 1 into `stop_requested`.
 void on_stop_signal(int signo);
 
+// True when `signo` is ignored now (the run was started so, for SIGHUP under nohup).
+bool is_ignored(int signo);
+
 // Makes `signo` a stop request, except a SIGHUP that the run was started with ignored (under
 // nohup, say): that one stays ignored, for the run and for the commands it starts.
 void install_stop_signal(int signo);
