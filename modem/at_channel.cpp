@@ -15,6 +15,7 @@
 
 char resp_buf[RESP_CAPACITY + 1];
 bool answer_cut_short = false;
+bool port_hung_up = false;
 const at_tracer* at_trace = nullptr;
 
 namespace {
@@ -107,8 +108,10 @@ int read_response(int fd)
             continue;
         ssize_t got = read(fd, resp_buf + count, RESP_CAPACITY - count);
         // Readable with nothing to read is a port that hung up: waiting on would only spin.
-        if (got <= 0)
+        if (got <= 0) {
+            port_hung_up = true;
             break;
+        }
         count += static_cast<size_t>(got);
         if (find_text(resp_buf, "OK") != nullptr)
             break;

@@ -17,6 +17,10 @@ extern char resp_buf[RESP_CAPACITY + 1];
 // answer was complete: what it returned is no answer of the modem's, silence included.
 extern bool answer_cut_short;
 
+// True once a wait found the port readable with nothing to read: the device hung up (a USB
+// modem unplugged, a reset). Cleared by check_link, so it tells of one dialogue.
+extern bool port_hung_up;
+
 // Told, when set, of each command as SendCmd finishes with it (its result, and the errno when
 // nothing was written) and of each answer as read_response finishes with it (the bytes
 // collected, NULs included, and the result). For a tool that shows the dialogue; the supervisor

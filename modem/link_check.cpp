@@ -213,6 +213,7 @@ int check_link(int fd, link_info& info)
 {
     const family_commands& f = commands_for(info.modem_type);
     last_check = check_report{-1, 0, FAULT_NONE, nullptr, nullptr, f.attach_command};
+    port_hung_up = false;
     int probed = probe(fd);
     if (probed == CHECK_MODEM_FAILED) {
         last_check.fault = FAULT_NOT_SENT;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "modem/at_channel.h"
 #include "modem/modem.h"
 #include "supervisor/lock.h"
 #include "supervisor/pause.h"
@@ -52,13 +53,24 @@ bool lock_taken()
     return taken;
 }
 
+// The errors of an open whose device is not there: unplugged, or not yet back.
+bool device_gone(int err)
+{
+    return err == ENOENT || err == ENODEV || err == ENXIO;
+}
+
 int check_once(link_info& info, const char* port)
 {
     int fd = open_port(port, PORT_SPEED);
-    if (fd < 0)
+    if (fd < 0) {
+        if (device_gone(errno))
+            forget_address(info);
         return CHECK_NO_PORT;
+    }
     int result = check_link(fd, info);
     close_port(fd);
+    if (port_hung_up)
+        forget_address(info);
     return result;
 }
 
@@ -110,7 +122,13 @@ int score_result(int result, int attached, int& score)
     }
 }
 
-void run_dhcp_script(const link_info& info)
+void forget_address(link_info& info)
+{
+    info.ipv4_addr = 0;
+    memset(info.ipv6_addr, 0, sizeof info.ipv6_addr);
+}
+
+int run_dhcp_script(const link_info& info)
 {
     char command[DHCP_COMMAND_CAPACITY];
     if (info.use_ipv6 == 1)
@@ -121,6 +139,7 @@ void run_dhcp_script(const link_info& info)
     int err = run_shell(command);
     if (err != 0)
         fprintf(stderr, "Fail to system(\"%s\"), errno: %d (%s)", command, err, strerror(err));
+    return err;
 }
 
 int fail_score = 0;
@@ -139,8 +158,9 @@ int run_cycle(link_info& info, const char* port)
         // A dialogue that a stop cut short scores nothing: the modem was not heard out.
         if (result == CHECK_CUT_SHORT)
             continue;
-        if (result == CHECK_NEW_ADDRESS)
-            run_dhcp_script(info);
+        // An address whose script never ran is not yet in use: the next cycle tries again.
+        if (result == CHECK_NEW_ADDRESS && run_dhcp_script(info) != 0)
+            forget_address(info);
         if (score_result(result, info.attached, fail_score) == OUTCOME_FAILOVER)
             return OUTCOME_FAILOVER;
         pause_seconds(PAUSE_AFTER_CYCLE);

@@ -27,9 +27,14 @@ extern int fail_score;
 int score_result(int result, int attached, int& score);
 
 // Runs the DHCP script for the record's interface and address family, echoing the command on
-// stderr, and waits for it; reports "Fail to system(...)" with the errno when the shell cannot be
-// started or waited for.
-void run_dhcp_script(const link_info& info);
+// stderr, and waits for it. Returns 0 when the shell ran, or the errno, reported as
+// "Fail to system(...)", when it could not be started or waited for.
+int run_dhcp_script(const link_info& info);
+
+// Clears the record's addresses, so that the next address the modem reports is handled as new
+// and its DHCP script runs: for a port whose device went away (an interface that comes back with
+// it is down and unconfigured) and for an address whose script never ran.
+void forget_address(link_info& info);
 
 // Supervises the link on `port` until a stop signal, a lost link or the threshold.
 // Returns OUTCOME_STOP or OUTCOME_FAILOVER. A lock that cannot be created is told on stderr at

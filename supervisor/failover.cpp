@@ -6,9 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "modem/deadline.h"
 #include "supervisor/pid_file.h"
 #include "supervisor/shell.h"
 
@@ -18,6 +20,27 @@ constexpr size_t COMMAND_CAPACITY = 127;
 constexpr size_t REQUEST_CAPACITY = 128;
 constexpr const char EVENT_PIPE[] = "/var/run/.neventpipe";
 
+// A client has this long to end after its SIGTERM: the interface goes down, and the failover
+// request is written, once it is gone, so that no client brings the address back behind them.
+constexpr int CLIENT_END_MS = 5000;
+constexpr struct timespec CLIENT_LOOK_AGAIN = {0, 20000000};
+
+// True once `pid` has ended: no such process, or one that only waits to be reaped.
+bool ended(pid_t pid)
+{
+    if (kill(pid, 0) != 0)
+        return errno == ESRCH;
+    char path[32];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    char stat[64] = {};
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd >= 0 ? read(fd, stat, sizeof stat - 1) : -1;
+    if (fd >= 0)
+        close(fd);
+    const char* state = n > 0 ? strrchr(stat, ')') : nullptr;
+    return state != nullptr && state[1] == ' ' && state[2] == 'Z';
+}
+
 // The client gets the SIGTERM that the shell's kill would send, but only on a pid file that
 // names one process; the signal is sent here so that the file is read once, by the code that
 // checked it. The interface goes down whatever the file held. Results are not examined.
@@ -26,8 +49,11 @@ void stop_client(const char* pid_file, const char* down_command)
     if (access(pid_file, F_OK) != 0)
         return;
     pid_t pid = read_pid_file(pid_file);
-    if (pid > 1)
-        kill(pid, SIGTERM);
+    if (pid > 1 && kill(pid, SIGTERM) == 0) {
+        deadline d = deadline_in(CLIENT_END_MS);
+        while (!ended(pid) && ms_left(d) > 0)
+            nanosleep(&CLIENT_LOOK_AGAIN, nullptr);
+    }
     run_shell(down_command);
 }
 

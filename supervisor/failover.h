@@ -5,9 +5,10 @@
 
 #include "supervisor/link_info.h"
 
-// For each DHCP client pid file that exists (IPv4, then IPv6): send that client SIGTERM and bring
-// the interface down. A pid file that holds no single process id above 1 is reported on stderr
-// and its kill skipped; nothing else is reported, and results are not examined.
+// For each DHCP client pid file that exists (IPv4, then IPv6): send that client SIGTERM, wait at
+// most 5 s for it to end, and bring the interface down. A pid file that holds no single process
+// id above 1 is reported on stderr and its kill skipped; nothing else is reported, and results
+// are not examined.
 void teardown_interface(const link_info& info);
 
 // Writes "exec /opt/vordane/bin/failover.sh IFNAME\n" to the event pipe; reports on stderr

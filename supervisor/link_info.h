@@ -12,8 +12,9 @@ enum : uint32_t {
     MODEM_MARVELL = 3,
 };
 
-// Zero-filled before anything is stored in it; only the link check changes `attached` and the
-// addresses after start-up.
+// Zero-filled before anything is stored in it; after start-up only the link check changes
+// `attached` and the addresses, but for the cycle, which forgets the addresses when the port's
+// device went away or their DHCP script could not be started.
 struct link_info {
     uint32_t modem_type;
     int32_t attached;

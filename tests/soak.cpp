@@ -230,7 +230,7 @@ struct random_source {
 // an attached link, or any other status, the link is lost and forgotten. Scoring: news or an
 // attached healthy check resets the score, a detached check adds 1, a failed modem 4; the link
 // lost, or a score of 11 or more, ends the run in failover. A port that is not there changes
-// nothing.
+// nothing but the address, which is forgotten, as it is when the port hangs up in a dialogue.
 struct model {
     int score = 0;
     bool attached = false;
@@ -285,6 +285,9 @@ struct model {
             return failed(4);
         case LOST:
             return lost();
+        case UNPLUGGED: // the attach query failed: the port hung up
+            stored = 0;
+            return failed(4);
         default: // the attach query failed
             return failed(4);
         }

@@ -347,7 +347,9 @@ TEST_F(Cycle, UnpluggedModemCostsOneFailureAndTheReturnedPortIsCheckedAgain)
     EXPECT_EQ(count_of(err, "2(No such file or directory)\n"), 3u) << err;
     // The attach query went out; its collection read nothing (EIO) and the modem failed.
     EXPECT_EQ(count_of(err, "READ 2(No such file or directory)\n"), 1u) << err;
-    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n") << "the address did not change";
+    // The device went away: its interface comes back down and unconfigured, so the same
+    // address is handled as new and its script runs again.
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n4dhcp.sh wwan0\n");
     EXPECT_EQ(info.attached, 1);
     // Healthy, then one modem failure, then portless cycles that cost nothing, then healthy.
     EXPECT_EQ(scores, (std::vector<int>{0, 4, 4, 4, 4, 0}));
@@ -415,6 +417,25 @@ TEST_F(Cycle, ShellThatCannotBeStartedIsReported)
                     "Fail to system(\"/opt/vordane/bin/4dhcp.sh wwan0\"), errno: 13 "
                     "(Permission denied)");
     EXPECT_EQ(root.calls(), "");
+}
+
+TEST_F(Cycle, AddressWhoseScriptCouldNotStartIsHandledAsNewInTheNextCycle)
+{
+    write_file(root.path("sh"), "", 0644);
+    ASSERT_EQ(mount(root.path("sh").c_str(), "/bin/sh", nullptr, MS_BIND, nullptr), 0);
+    modem_sim sim("ipv4 10.64.2.17\n");
+    test_hook = [&](unsigned seconds, size_t index) {
+        if (seconds == 10 && index == 1)
+            umount("/bin/sh");
+        if (index == 3)
+            stop_requested = 1;
+    };
+    std::string err;
+    EXPECT_EQ(run(sim.port(), &err), OUTCOME_STOP);
+    umount("/bin/sh");
+    EXPECT_EQ(count_of(err, "Fail to system"), 1u) << err;
+    EXPECT_EQ(root.calls(), "4dhcp.sh wwan0\n") << "run in the second cycle, once";
+    EXPECT_EQ(info.ipv4_addr, inet_addr("10.64.2.17"));
 }
 
 // A command starts with every signal at its default, up to the platform's highest: above 64 on
