@@ -57,34 +57,39 @@ const char* family_name_of(uint32_t code)
     return f != FAMILY_NAMES.end() ? f->type : "generic";
 }
 
-int check_ifname(const char* iface)
+int ifname_fault(const char* iface)
 {
     size_t len = strnlen(iface, IFNAME_MAX + 1);
-    if (len == 0) {
-        fprintf(stderr, "IFACE is empty: give the name of the modem's network interface\n");
-        return -1;
-    }
+    if (len == 0)
+        return IFNAME_EMPTY;
+    if (len > IFNAME_MAX)
+        return IFNAME_LONG;
+    // The commands would take a leading '-' for an option: "/sbin/ifconfig -a 0.0.0.0 down".
+    if (iface[0] == '-')
+        return IFNAME_DASH;
+    for (size_t i = 0; i < len; ++i)
+        if (!is_ifname_char(iface[i]))
+            return IFNAME_CHARACTER;
+    return IFNAME_OK;
+}
+
+int check_ifname(const char* iface)
+{
+    int fault = ifname_fault(iface);
     char shown[40];
     make_printable(iface, shown);
-    if (len > IFNAME_MAX) {
+    if (fault == IFNAME_EMPTY)
+        fprintf(stderr, "IFACE is empty: give the name of the modem's network interface\n");
+    else if (fault == IFNAME_LONG)
         fprintf(stderr, "IFACE \"%s\" is longer than %zu characters\n", shown, IFNAME_MAX);
-        return -1;
-    }
-    // The commands would take a leading '-' for an option: "/sbin/ifconfig -a 0.0.0.0 down".
-    if (iface[0] == '-') {
+    else if (fault == IFNAME_DASH)
         fprintf(stderr, "IFACE \"%s\" begins with '-', which the commands would take for an option\n",
                 shown);
-        return -1;
-    }
-    for (size_t i = 0; i < len; ++i) {
-        if (!is_ifname_char(iface[i])) {
-            fprintf(stderr,
-                    "IFACE \"%s\" holds a character other than letters, digits, '.', '-' and '_'\n",
-                    shown);
-            return -1;
-        }
-    }
-    return 0;
+    else if (fault == IFNAME_CHARACTER)
+        fprintf(stderr,
+                "IFACE \"%s\" holds a character other than letters, digits, '.', '-' and '_'\n",
+                shown);
+    return fault == IFNAME_OK ? 0 : -1;
 }
 
 int fill_link_info(link_info& info, int argc, char* const argv[])

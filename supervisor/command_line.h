@@ -10,9 +10,16 @@ uint32_t modem_type_of(const char* type);
 // The TYPE word for a family code: "generic" for MODEM_GENERIC and any unknown code.
 const char* family_name_of(uint32_t code);
 
-// 0 when IFACE is a name that can safely stand in the shell commands built from it: 1 to 15
-// characters, each an ASCII letter, digit, '.', '-' or '_', the first not '-'. Otherwise -1,
-// with one line on stderr that names the argument and says why.
+// What is wrong with an interface name, if anything.
+enum : int { IFNAME_OK = 0, IFNAME_EMPTY, IFNAME_LONG, IFNAME_DASH, IFNAME_CHARACTER };
+
+// IFNAME_OK when IFACE is a name that can safely stand in the shell commands built from it: 1 to
+// 15 characters, each an ASCII letter, digit, '.', '-' or '_', the first not '-'; otherwise the
+// first fault found. Says nothing.
+int ifname_fault(const char* iface);
+
+// 0 when ifname_fault finds nothing. Otherwise -1, with one line on stderr that names the
+// argument and says why.
 int check_ifname(const char* iface);
 
 // Fills `info` (zero-filling it first) from argv; argc must be at least 4.

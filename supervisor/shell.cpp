@@ -1,4 +1,4 @@
-// The one place that starts processes: fork, then exec of the shell. The child puts every signal
+// The one place that starts processes: fork, then exec of the shell or of a program. The child puts every signal
 // back to its default action itself; a C library's own spawn may leave its internal signals
 // ignored across the exec. Nothing here allocates.
 #include "supervisor/shell.h"
@@ -25,17 +25,14 @@ constexpr int STOP_GRACE_MS = 5000;
 constexpr int KILL_GRACE_MS = 5000;
 // How often the wait looks at the clock when no signal comes.
 constexpr struct timespec LOOK_AGAIN = {0, 200000000};
-// Never returns: execs the shell, or reports why it could not on `report` and exits 127.
-[[noreturn]] void exec_shell(const char* command, int report)
+// Never returns: execs `path`, or reports why it could not on `report` and exits 127.
+[[noreturn]] void exec_program(const char* path, char* const argv[], int report)
 {
     // A group of its own, so that a stop reaches the script's own children too; DHCP clients it
     // starts as daemons leave it, and are the teardown's to stop.
     setpgid(0, 0);
     reset_signals();
-    char sh[] = "sh";
-    char dash_c[] = "-c";
-    char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
-    execve(SHELL, argv, environ);
+    execve(path, argv, environ);
     int err = errno;
     ssize_t n = write(report, &err, sizeof err);
     (void)n;
@@ -70,15 +67,17 @@ void wake_signals(sigset_t& set)
 
 // Waits for `pid` to end. A stop, asked before or meanwhile, is recorded in `stop_requested`
 // and bounds the wait: STOP_GRACE_MS, then SIGTERM to the command's group, KILL_GRACE_MS, then
-// SIGKILL. A shell that SIGTERM ended may leave the script it ran, or that script's children,
-// in its group: they get the rest of the time, then SIGKILL too. Returns 0, or the errno when
-// the command cannot be waited for.
-int wait_for(pid_t pid, const sigset_t& wake)
+// SIGKILL; `limit_ms`, when not 0, bounds it too, with SIGTERM when it has passed. A shell that
+// SIGTERM ended may leave the script it ran, or that script's children, in its group: they get
+// the rest of the time, then SIGKILL too. Returns 0, or the errno when the command cannot be
+// waited for.
+int wait_for(pid_t pid, const sigset_t& wake, int limit_ms)
 {
     bool stopping = false;
     bool shell_ended = false;
     int signals_sent = 0;
     deadline d = {};
+    deadline limit = deadline_in(limit_ms);
     for (;;) {
         int status = 0;
         pid_t ended = shell_ended ? 0 : waitpid(pid, &status, WNOHANG);
@@ -93,6 +92,10 @@ int wait_for(pid_t pid, const sigset_t& wake)
         if (stop_requested && !stopping) {
             stopping = true;
             d = deadline_in(STOP_GRACE_MS);
+        }
+        if (limit_ms > 0 && !stopping && ms_left(limit) == 0) {
+            stopping = true;
+            d = deadline_in(0);
         }
         if (stopping && signals_sent < 2 && ms_left(d) == 0) {
             kill(-pid, signals_sent++ == 0 ? SIGTERM : SIGKILL);
@@ -123,6 +126,14 @@ void reset_signals()
 
 int run_shell(const char* command)
 {
+    char sh[] = "sh";
+    char dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
+    return run_program(SHELL, argv, 0);
+}
+
+int run_program(const char* path, char* const argv[], int limit_ms)
+{
     // Close-on-exec: the child's end closes by itself when the shell starts.
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
@@ -140,12 +151,12 @@ int run_shell(const char* command)
         return err;
     }
     if (pid == 0)
-        exec_shell(command, report[1]);
+        exec_program(path, argv, report[1]);
     setpgid(pid, pid); // as the child does, whichever of the two comes first
     close(report[1]);
     int err = exec_error(report[0]);
     close(report[0]);
-    int wait_err = wait_for(pid, wake);
+    int wait_err = wait_for(pid, wake, limit_ms);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     return err != 0 ? err : wait_err;
 }

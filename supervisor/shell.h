@@ -14,3 +14,8 @@ void reset_signals();
 // shell ran (its exit status is not examined), or the errno value that says why it could not be
 // started or waited for.
 int run_shell(const char* command);
+
+// The same for the program at `path`, with `argv` (nullptr-terminated) and no shell between:
+// its words are never parsed. When `limit_ms` is not 0, a command still running after that long
+// gets SIGTERM to its group, and SIGKILL 5 s later.
+int run_program(const char* path, char* const argv[], int limit_ms);
