@@ -34,6 +34,8 @@ const char* program_under_test(const char* variable, const char* built)
 const char* const CELLWATCH = program_under_test("CELLWATCH_UNDER_TEST", CELLWATCH_BIN);
 const char* const CELLWATCH_CHECK =
     program_under_test("CELLWATCH_CHECK_UNDER_TEST", CELLWATCH_CHECK_BIN);
+const char* const CELLWATCH_EVENTD =
+    program_under_test("CELLWATCH_EVENTD_UNDER_TEST", CELLWATCH_EVENTD_BIN);
 const char* const MODEMSIM = MODEMSIM_BIN;
 
 bool emulated()
@@ -46,7 +48,8 @@ std::vector<std::string> with_emulator(const std::vector<std::string>& argv)
     std::vector<std::string> out;
     bool done = !emulated();
     for (const std::string& arg : argv) {
-        if (!done && (arg == CELLWATCH || arg == CELLWATCH_CHECK || arg == MODEMSIM)) {
+        if (!done && (arg == CELLWATCH || arg == CELLWATCH_CHECK || arg == CELLWATCH_EVENTD ||
+                      arg == MODEMSIM)) {
             std::istringstream words(TARGET_EMULATOR);
             for (std::string w; words >> w;)
                 out.push_back(w);

@@ -167,6 +167,7 @@ bool heap_untouched(const std::string& report);
 
 extern const char* const CELLWATCH;
 extern const char* const CELLWATCH_CHECK;
+extern const char* const CELLWATCH_EVENTD;
 extern const char* const MODEMSIM;
 
 // True when the program under test is a target binary that runs under an emulator.
