@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-sources=(supervisor/*.cpp modem/*.cpp check/*.cpp)
+sources=(supervisor/*.cpp modem/*.cpp check/*.cpp eventd/*.cpp)
 cppcheck --enable=warning,style,performance,portability --std=c++17 --error-exitcode=1 \
     --inline-suppr --quiet -I . "${sources[@]}"
 echo "cppcheck: clean"
@@ -25,8 +25,8 @@ if ! clang-tidy -p "$build" --quiet --checks="$checks" --warnings-as-errors='*' 
 fi
 echo "clang-tidy: clean"
 
-shell_scripts=(tools/*.sh tests/*.sh tests/vm/*.sh tests/vm/init fuzz/run.sh bench/*.sh .ci/run
-               dist/cellwatch.init)
+shell_scripts=(tools/*.sh tests/*.sh tests/vm/*.sh tests/vm/init tests/net/*.sh fuzz/run.sh
+               bench/*.sh .ci/run dist/cellwatch.init dist/cellwatch-eventd.init dist/router/*)
 shellcheck -x -P "$PWD" "${shell_scripts[@]}"
 echo "shellcheck: clean"
 
