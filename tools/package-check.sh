@@ -10,12 +10,13 @@ build=${1:-build}
 (cd "$build" && rm -f ./*.deb && cpack -G DEB > cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
 deb=$(echo "$build"/cellwatch_*.deb)
 sim_deb=$(echo "$build"/cellwatch-modemsim_*.deb)
-if [ ! -f "$deb" ] || [ ! -f "$sim_deb" ]; then
-    echo "cpack made no packages: $deb $sim_deb"
+router_deb=$(echo "$build"/cellwatch-router_*.deb)
+if [ ! -f "$deb" ] || [ ! -f "$sim_deb" ] || [ ! -f "$router_deb" ]; then
+    echo "cpack made no packages: $deb $sim_deb $router_deb"
     exit 1
 fi
 
-lintian --allow-root --fail-on error,warning --tag-display-limit 0 "$deb" "$sim_deb" ||
+lintian --allow-root --fail-on error,warning --tag-display-limit 0 "$deb" "$sim_deb" "$router_deb" ||
     { echo "lintian: findings above"; exit 1; }
 echo "lintian: no error or warning"
 
@@ -23,14 +24,16 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 dpkg -x "$sim_deb" "$root"
-for page in man8/cellwatch.8.gz man8/cellwatch-check.8.gz man1/modemsim.1.gz; do
+dpkg -x "$router_deb" "$root"
+for page in man8/cellwatch.8.gz man8/cellwatch-check.8.gz man8/cellwatch-eventd.8.gz \
+            man1/modemsim.1.gz; do
     test -f "$root/usr/share/man/$page" || { echo "manual page $page missing"; exit 1; }
 done
-unit=/usr/lib/systemd/system/cellwatch@.service
-# The unit's program and its Documentation= pages must be found where the package puts them.
+units="/usr/lib/systemd/system/cellwatch@.service /usr/lib/systemd/system/cellwatch-eventd.service"
+# The units' programs and their Documentation= pages must be found where the packages put them.
 unshare -m sh -c "mount -t overlay overlay -o lowerdir=$root/usr:/usr /usr &&
-                  systemd-analyze verify $unit" || { echo "systemd-analyze verify failed"; exit 1; }
-echo "systemd-analyze verify: the unit is clean with the package in place"
+                  systemd-analyze verify $units" || { echo "systemd-analyze verify failed"; exit 1; }
+echo "systemd-analyze verify: the units are clean with the packages in place"
 
 # Each installed program, given no arguments, shows its usage and exits with status 1.
 shows_usage() {
@@ -47,4 +50,17 @@ shows_usage() {
 }
 shows_usage cellwatch "PORT TYPE IFACE [IP_FAMILY]"
 shows_usage cellwatch-check "[--attach] [--scenario FILE] PORT TYPE [IP_FAMILY]"
-echo "package: $(basename "$deb") and $(basename "$sim_deb") install their programs, which show their usage"
+# The daemon takes no arguments: any argument gets its usage.
+set +e
+out=$("$root/usr/sbin/cellwatch-eventd" --help 2>&1)
+status=$?
+set -e
+if [ $status -ne 1 ] || [ "$(printf '%s\n' "$out" | head -1)" != "usage: $root/usr/sbin/cellwatch-eventd" ]; then
+    echo "installed cellwatch-eventd did not show its usage (status $status): $out"
+    exit 1
+fi
+for script in 4dhcp.sh 6dhcp.sh failover.sh udhcpc.script odhcp6c.script; do
+    test -x "$root/opt/vordane/bin/$script" || { echo "$script is not installed"; exit 1; }
+done
+echo "packages: $(basename "$deb"), $(basename "$router_deb") and $(basename "$sim_deb") install" \
+     "their programs, which show their usage, and the site's scripts"
