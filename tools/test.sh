@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds cellwatch twice (Release, and AddressSanitizer+UndefinedBehaviorSanitizer), runs the
 # whole suite in both through CTest, the Release run with the virtual-machine stage (the static
-# musl programs on Debian's kernel under QEMU, against its real serial drivers); builds it for
+# musl programs on Debian's kernel under QEMU, against its real serial drivers) and the network
+# stage (a router in network namespaces, with a real DHCP server and client); builds it for
 # the routers (big-endian MIPS, 32- and 64-bit ARM, static musl) and runs the whole suite on MIPS
 # and the unit tests on ARM under qemu-user, and the end-to-end tests against the musl program;
 # then the static checks, the packaging check and short fuzzing runs. Installs the Debian
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make libgtest-dev net-tools util-linux clang libclang-rt-14-dev
           valgrind cppcheck clang-tidy dpkg-dev file googletest qemu-user-static musl-tools
           g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu cpio
-          lintian mandoc man-db shellcheck systemd)
+          lintian mandoc man-db shellcheck systemd busybox iproute2)
 # The virtual machine's own packages; what QEMU only recommends (display, firmware for other
 # machines) is not needed to boot a kernel on a serial console.
 vm_packages=(qemu-system-x86 mmdebstrap)
@@ -87,13 +88,13 @@ wait_for_builds() {
     fi
 }
 
-echo "== Release, with the virtual-machine stage"
+echo "== Release, with the virtual-machine and the network stages"
 (cd build && ctest -j"$test_jobs" --output-on-failure --timeout 180)
 wait_for_builds "$sanitize_built"
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer (the network stage runs in the Release run)"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest -j"$test_jobs" --output-on-failure --timeout 180)
+    ctest -j"$test_jobs" -LE network --output-on-failure --timeout 180)
 if ! wait "$builds"; then
     cat "$builds_log"
     echo "the background builds failed"

@@ -293,10 +293,15 @@ systemd_world() {
     mkdir -p /etc/cellwatch /opt/vordane/bin
     printf 'PORT=/dev/ttyACM0\nTYPE=generic\nIFACE=wwan0\nIP_FAMILY=ip4\n' > /etc/cellwatch/wwan0.conf
     cp /dhcp-steps.sh /opt/vordane/bin/4dhcp.sh
+    # The package's failover script and event daemon wait for the failback case; until then a
+    # stand-in records the request, and a plain reader the line.
+    mv /opt/vordane/bin/failover.sh /opt/vordane/failover.sh.package
     printf '#!/bin/sh\necho "failover.sh $*" >> /tmp/calls.log\n' > /opt/vordane/bin/failover.sh
     chmod 755 /opt/vordane/bin/*
+    systemctl mask --runtime --quiet cellwatch-eventd.service
     mkfifo /run/.neventpipe
     (while true; do cat /run/.neventpipe >> /tmp/events.log; done) &
+    plain_reader=$!
 }
 
 # Stops the unit; $stop_ms is how long `systemctl stop` took.
@@ -420,6 +425,39 @@ case_systemd_failover() {
     report systemd-failover
 }
 
+# The package's event daemon and failover script under systemd: a lost link's request runs the
+# script, which has a timer of systemd's start the unit again 10 s later; the modem is back, and
+# the new run takes its address.
+case_systemd_failback() {
+    kill "$plain_reader"
+    pkill -x cat
+    mv /opt/vordane/failover.sh.package /opt/vordane/bin/failover.sh
+    systemctl unmask --runtime --quiet cellwatch-eventd.service
+    fresh_world
+    rm -f /run/cw-steps.log
+    start_modem failback
+    systemctl reset-failed "$UNIT" 2>/dev/null
+    systemctl start "$UNIT"
+    # shellcheck disable=SC2016 # evaluated by wait_for
+    wait_for '[ "$(prop ActiveState)" = inactive ]' 20000 || fail "the run did not end"
+    local t0
+    t0=$(now_ms)
+    # shellcheck disable=SC2016 # evaluated by wait_for
+    wait_for '[ "$(prop ActiveState)" = active ]' 30000 || fail "the unit was not started again"
+    expect_between $(( $(now_ms) - t0 )) 9000 20000 "ms from the failover to the next run"
+    wait_for 'grep -q "^end" /run/cw-steps.log 2>/dev/null' 20000 ||
+        fail "the next run did not run the DHCP script"
+    journalctl -q -u cellwatch-eventd -o cat --no-pager > /tmp/calls.log
+    grep -q 'failover.sh wwan0: the link is watched again in 10 s (systemd)' /tmp/calls.log ||
+        fail "the failover script did not ask systemd"
+    expect_eq "$(grep -c 'running /opt/vordane/bin/failover.sh wwan0' /tmp/calls.log)" 1 \
+        "the failover script's runs"
+    stop_unit
+    systemctl stop cellwatch-eventd.service
+    stop_modem
+    report systemd-failback
+}
+
 run_guest() {
     case "$1" in
     acm-life | acm-plug)
@@ -446,6 +484,7 @@ run_guest() {
         case_systemd_stop_script
         case_systemd_kill_restart
         case_systemd_failover
+        case_systemd_failback
         ;;
     wwan)
         load_wwan_drivers

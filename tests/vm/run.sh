@@ -95,7 +95,7 @@ cp "$modemsim" "$root/usr/bin/modemsim"
 # with mmdebstrap and kept as a tar, then for each run the project's package installed into it
 # with dpkg, as a user would, and the cases beside it. systemd starts from the initramfs itself.
 systemd_root() {
-    local release packages tar sd deb
+    local release packages tar sd deb router_deb
     release=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
     packages=systemd,systemd-sysv,net-tools,iproute2,busybox,procps,kmod,hostname
     tar="$cache/debian-$release-$(echo "$packages" | md5sum | cut -c1-8).tar"
@@ -109,14 +109,15 @@ systemd_root() {
     (cd "$build" && cpack -G DEB -B "$work/deb" > "$work/cpack.log" 2>&1) ||
         { cat "$work/cpack.log" >&2; return 1; }
     deb=$(first_of "$work/deb/cellwatch_*.deb")
+    router_deb=$(first_of "$work/deb/cellwatch-router_*.deb")
     sd="$work/systemd-root"
     rm -rf "$sd"
     mkdir -p "$sd"
     tar -C "$sd" -xf "$tar"
-    cp "$deb" "$sd/tmp/"
-    chroot "$sd" dpkg -i "/tmp/$(basename "$deb")" > "$work/dpkg.log" 2>&1 ||
-        { cat "$work/dpkg.log" >&2; return 1; }
-    rm -f "$sd/tmp/$(basename "$deb")"
+    cp "$deb" "$router_deb" "$sd/tmp/"
+    chroot "$sd" dpkg -i "/tmp/$(basename "$deb")" "/tmp/$(basename "$router_deb")" \
+        > "$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; return 1; }
+    rm -f "$sd/tmp/$(basename "$deb")" "$sd/tmp/$(basename "$router_deb")"
     rm -rf "$sd"/usr/share/{doc,locale,man,info,perl} "$sd"/usr/lib/x86_64-linux-gnu/{perl,gconv}
     mkdir -p "$sd/opt/bb" "$sd/mods" "$sd/scenarios"
     chroot "$sd" /bin/busybox --install -s /opt/bb
