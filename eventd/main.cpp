@@ -25,8 +25,8 @@ constexpr size_t READ_CHUNK = 4096;
 void run_failover(const judged_line& line)
 {
     fprintf(stderr, "cellwatch-eventd: running %s %s\n", FAILOVER_SCRIPT, line.iface);
-    char script[] = "/opt/vordane/bin/failover.sh";
-    char* argv[] = {script, const_cast<char*>(line.iface), nullptr};
+    // execve takes non-const words but never changes them.
+    char* argv[] = {const_cast<char*>(FAILOVER_SCRIPT), const_cast<char*>(line.iface), nullptr};
     int err = run_program(FAILOVER_SCRIPT, argv, SCRIPT_LIMIT_MS);
     if (err != 0)
         fprintf(stderr, "cellwatch-eventd: %s could not be run: %d (%s)\n", FAILOVER_SCRIPT, err,

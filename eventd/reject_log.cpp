@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "modem/deadline.h"
+#include "supervisor/command_line.h"
 
 namespace {
 
@@ -15,17 +16,6 @@ struct window {
     unsigned long untold = 0;
 };
 window w;
-
-// The rejection's text as it may be shown: one line, printable bytes only.
-void printable(const char* in, char (&out)[64])
-{
-    size_t n = 0;
-    for (; n < sizeof out - 1 && in[n] != '\0'; ++n) {
-        unsigned char c = static_cast<unsigned char>(in[n]);
-        out[n] = c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
-    }
-    out[n] = '\0';
-}
 
 } // namespace
 
@@ -56,6 +46,6 @@ void tell_rejected(const judged_line& line)
     }
     ++w.told;
     char shown[64];
-    printable(line.text, shown);
+    make_printable(line.text, shown, sizeof shown);
     fprintf(stderr, "cellwatch-eventd: rejected \"%s\": %s\n", shown, line_fault_text(line.verdict));
 }

@@ -28,19 +28,17 @@ bool is_ifname_char(char c)
            c == '.' || c == '-' || c == '_';
 }
 
-// The refused name as it may be shown: control and non-ASCII bytes become '?', so the message
-// stays one line whatever the argument holds, and a long argument is cut.
-void make_printable(const char* in, char (&out)[40])
+} // namespace
+
+void make_printable(const char* in, char* out, size_t size)
 {
     size_t n = 0;
-    for (; n < sizeof out - 1 && in[n] != '\0'; ++n) {
+    for (; n + 1 < size && in[n] != '\0'; ++n) {
         unsigned char c = static_cast<unsigned char>(in[n]);
         out[n] = c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?';
     }
     out[n] = '\0';
 }
-
-} // namespace
 
 uint32_t modem_type_of(const char* type)
 {
@@ -77,7 +75,7 @@ int check_ifname(const char* iface)
 {
     int fault = ifname_fault(iface);
     char shown[40];
-    make_printable(iface, shown);
+    make_printable(iface, shown, sizeof shown);
     if (fault == IFNAME_EMPTY)
         fprintf(stderr, "IFACE is empty: give the name of the modem's network interface\n");
     else if (fault == IFNAME_LONG)

@@ -1,5 +1,6 @@
 #pragma once
 // Reading the command line PORT TYPE IFACE [IP_FAMILY] into the link record.
+#include <cstddef>
 #include <cstdint>
 
 #include "supervisor/link_info.h"
@@ -25,6 +26,11 @@ int check_ifname(const char* iface);
 // Fills `info` (zero-filling it first) from argv; argc must be at least 4.
 // Returns 0, or -1 when IFACE is refused by check_ifname.
 int fill_link_info(link_info& info, int argc, char* const argv[]);
+
+// Copies `in` into `out` (`size` bytes, terminator included) as it may be shown in a message:
+// control and non-ASCII bytes become '?', so the message stays one line whatever the text holds,
+// and a long text is cut.
+void make_printable(const char* in, char* out, size_t size);
 
 // The two usage lines on stderr, with the program name.
 void print_usage(const char* program);
