@@ -43,7 +43,9 @@ cw_log "failover $count in a row; $(cw_link_state)"
 if [ "$RESET_AFTER" -gt 0 ] 2> /dev/null && [ $((count % RESET_AFTER)) -eq 0 ] &&
     [ -x "$CW_CONF_DIR/reset-modem" ]; then
     cw_log "running $CW_CONF_DIR/reset-modem"
-    timeout 60 "$CW_CONF_DIR/reset-modem" "$IFACE" || cw_log "reset-modem ended with status $?"
+    limit="timeout 60"
+    command -v timeout > /dev/null 2>&1 || limit=""
+    $limit "$CW_CONF_DIR/reset-modem" "$IFACE" || cw_log "reset-modem ended with status $?"
 fi
 
 manager=$(cw_manager)
