@@ -12,10 +12,13 @@
 #                   the traffic takes the backup, and is back within 25 s of the replug
 #   eventd-restart  the event daemon was killed: cellwatch tears the link down and waits on the
 #                   pipe; the daemon started again gets the request once, and the run ends with 0
-# usage: tests/net/run.sh BUILD_DIR CASE     (as root; exit 77 where the stage cannot run)
+# usage: tests/net/run.sh BUILD_DIR CASE [DELAY_MS]     (as root; exit 77 where it cannot run)
+#   DELAY_MS  how long after the first echo through the cellular link the modem dies (1000): where
+#             in cellwatch's cycle the death falls, which the benchmark varies
 set -euo pipefail
 build=$(cd "$1" && pwd)
 kind=$2
+delay_ms=${3:-1000}
 src=$(cd "$(dirname "$0")/../.." && pwd)
 skip() { echo "skipped: $*"; exit 77; }
 [ "$(id -u)" = 0 ] || skip "network and mount namespaces need root"
@@ -111,7 +114,7 @@ if [ "$kind" = eventd-restart ]; then
     kill -9 "$eventd"
     wait "$eventd" 2> /dev/null || true
 fi
-sleep 1
+sleep "$(awk -v ms="$delay_ms" 'BEGIN { print ms / 1000 }')"
 t0=$(now_ms)
 [ "$(last_echo_before "$t0")" = wwan0 ] || fail "the traffic did not take the cellular link before"
 die
