@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "modem/deadline.h"
@@ -19,6 +20,20 @@ namespace {
 constexpr size_t COMMAND_CAPACITY = 127;
 constexpr size_t REQUEST_CAPACITY = 128;
 constexpr const char EVENT_PIPE[] = "/var/run/.neventpipe";
+// What the messages say in place of EINVAL's words when the pipe's path holds no FIFO: a request
+// appended to a file that nobody reads would be a failover that never happens.
+constexpr const char NOT_A_FIFO[] = "not a FIFO";
+bool pipe_not_fifo = false;
+
+const char* reason(int err)
+{
+    return pipe_not_fifo && err == EINVAL ? NOT_A_FIFO : strerror(err);
+}
+
+bool is_fifo(const struct stat& st)
+{
+    return S_ISFIFO(st.st_mode);
+}
 
 // A client has this long to end after its SIGTERM: the interface goes down, and the failover
 // request is written, once it is gone, so that no client brings the address back behind them.
@@ -81,18 +96,30 @@ void cm_run_failover(const char* ifname)
     if (write_event(line, size) != static_cast<ssize_t>(size)) {
         int err = errno;
         fprintf(stderr, "%s Could not write whole message to FIFO! %d (%s)", "cm_run_failover", err,
-                strerror(err));
+                reason(err));
     }
 }
 
 ssize_t write_event(const char* line, size_t len)
 {
+    // Anything but a FIFO is never opened for writing (a device could be changed by the open),
+    // nor written once open (it may have been replaced in between).
+    struct stat st;
+    pipe_not_fifo = stat(EVENT_PIPE, &st) == 0 && !is_fifo(st);
     // Blocking on purpose: the open waits until the daemon has the pipe open for reading.
-    int fd = open(EVENT_PIPE, O_WRONLY | O_APPEND | O_CLOEXEC);
+    int fd = pipe_not_fifo ? -1 : open(EVENT_PIPE, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !is_fifo(st))) {
+        close(fd);
+        fd = -1;
+        pipe_not_fifo = true;
+    }
+    if (pipe_not_fifo)
+        errno = EINVAL;
     if (fd < 0) {
         int err = errno;
         fprintf(stderr, "%s Could not open FIFO for writing! %d (%s)", "write_event", err,
-                strerror(err));
+                reason(err));
+        errno = err;
         return -1;
     }
     ssize_t written = write(fd, line, len);

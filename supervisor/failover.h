@@ -16,5 +16,6 @@ void teardown_interface(const link_info& info);
 void cm_run_failover(const char* ifname);
 
 // Opens the event pipe (waiting for a reader), writes `line` in one call and closes it.
-// Returns what the write returned, or -1 with a message when the pipe cannot be opened.
+// Returns what the write returned, or -1 with a message when the pipe cannot be opened or its
+// path holds anything but a FIFO (errno EINVAL, told as "not a FIFO"; nothing is written).
 ssize_t write_event(const char* line, size_t len);

@@ -167,6 +167,31 @@ TEST_F(EndToEnd, NoEventPipeGivesBothMessagesAndStatusZero)
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
 }
 
+// A request appended to a file that nobody reads would be a failover that never happens: a path
+// that holds anything but a FIFO gets nothing written, and both messages say why.
+TEST_F(EndToEnd, EventPipeThatIsNoFifoGetsNothingAndBothMessagesSayWhy)
+{
+    const std::string tail = "write_event Could not open FIFO for writing! 22 (not a FIFO)"
+                             "cm_run_failover Could not write whole message to FIFO! 22 (not a FIFO)";
+    std::string pipe = root.path("run/.neventpipe");
+    std::string target = root.path("run/target");
+    for (bool linked : {false, true}) {
+        unlink(pipe.c_str());
+        write_file(linked ? target : pipe, "");
+        if (linked) {
+            ASSERT_EQ(symlink(target.c_str(), pipe.c_str()), 0);
+        }
+        modem_sim sim("attach 2\n");
+        child cw = start(sim);
+        run_result r;
+        ASSERT_TRUE(cw.wait(r, 20s));
+        EXPECT_EQ(r.status, 0);
+        ASSERT_GE(r.err.size(), tail.size()) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << (linked ? "a link" : "a file");
+        EXPECT_EQ(read_file(linked ? target : pipe), "") << "nothing appended";
+    }
+}
+
 TEST_F(EndToEnd, LockHeldBySomeoneElseKeepsTheProgramOffThePort)
 {
     write_file(root.path(LOCK), "");
