@@ -8,7 +8,8 @@ constexpr const char LOCK_PATH[] = "/var/lock/failover";
 
 // Takes the lock: the file appears under its name already holding "PID flock\n", and this
 // process keeps an flock on it until release_lock, so that any process, in any PID namespace,
-// can tell that its holder lives. A lock already there is judged first: a "PID flock" lock whose
+// can tell that its holder lives. Where the text cannot be written (a full file system) the
+// lock is empty, which every judge waits for. A lock already there is judged first: a "PID flock" lock whose
 // flock nobody holds, or a lock holding only the id of a process that does not exist, is
 // removed, with one line on stderr naming it and that process, and taken. True when this
 // process now holds the lock. False with errno EEXIST when the lock stands (an empty file, other

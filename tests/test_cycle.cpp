@@ -290,6 +290,29 @@ TEST_F(Cycle, LockHeldForOverAMinuteIsToldOnce)
     EXPECT_EQ(err, "/var/lock/failover held for over a minute\n");
 }
 
+// A full RAM disk under /var/lock takes the lock's file but not its text: the empty lock still
+// serves, and the link is still supervised.
+TEST_F(Cycle, LockDirectoryOnAFullFileSystemStillServes)
+{
+    ASSERT_EQ(mount("cellwatch-full", "/run/lock", "tmpfs", 0, "size=4k"), 0);
+    std::string filler(8192, 'x');
+    int fd = open("/run/lock/filler", O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    while (write(fd, filler.data(), filler.size()) > 0) {
+    }
+    close(fd);
+    modem_sim sim("ipv4 10.64.2.17\n");
+    stop_at(3);
+    std::string err;
+    int outcome = run(sim.port(), &err);
+    bool lock_left = file_exists("/run/lock/failover");
+    umount("/run/lock");
+    EXPECT_EQ(outcome, OUTCOME_STOP);
+    EXPECT_EQ(sim.dialogues(), 2) << err;
+    EXPECT_EQ(count_of(err, "cannot be created"), 0u) << err;
+    EXPECT_FALSE(lock_left);
+}
+
 TEST_F(Cycle, PortThatNeverOpensCostsNothing)
 {
     stop_at(59);
