@@ -12,6 +12,9 @@
 #                   the traffic takes the backup, and is back within 25 s of the replug
 #   eventd-restart  the event daemon was killed: cellwatch tears the link down and waits on the
 #                   pipe; the daemon started again gets the request once, and the run ends with 0
+#   outage          the modem silent for 10 minutes: supervision is tried again throughout, and
+#                   the traffic is back on the cellular link within 60 s of the modem's return
+#                   (11 minutes of real time: not one of the suite's tests)
 # usage: tests/net/run.sh BUILD_DIR CASE [DELAY_MS]     (as root; exit 77 where it cannot run)
 #   DELAY_MS  how long after the first echo through the cellular link the modem dies (1000): where
 #             in cellwatch's cycle the death falls, which the benchmark varies
@@ -67,7 +70,9 @@ start_carrier
 start_modem
 start_router
 start_eventd
-start_probe 2000
+probes=2000
+[ "$kind" != outage ] || probes=8000
+start_probe "$probes"
 nsenter -t "$anchor" -m -n "$build/cellwatch" "$work/modem" generic wwan0 \
     0<> /dev/null >> "$work/router.log" 2>&1 &
 cellwatch=$!
@@ -83,7 +88,7 @@ die() {
         cut_carrier 0
         modem 'attach-command ignored' 'attach 0'
         ;;
-    silent)
+    silent | outage)
         cut_carrier 0
         modem 'silent on'
         ;;
@@ -99,7 +104,7 @@ come_back() {
         modem 'attach 1' 'attach-command attaches'
         cut_carrier 1
         ;;
-    silent)
+    silent | outage)
         modem 'silent off'
         cut_carrier 1
         ;;
@@ -120,7 +125,7 @@ t0=$(now_ms)
 die
 case $kind in
 detach | eventd-restart) limit=13500 ;;
-silent) limit=80500 ;;
+silent | outage) limit=80500 ;;
 unplug) limit=5000 ;;
 *) fail "no case $kind" ;;
 esac
@@ -151,17 +156,29 @@ else
     grep -q 'failover 1 in a row; interface down, address none, DHCP client gone' \
         "$work/router.log" || fail "the failover script found the link not yet taken down"
 fi
+if [ "$kind" = outage ]; then
+    sleep $((600 - (t1 - t0) / 1000))
+    [ "$(runs_of_failover)" -ge 5 ] ||
+        fail "supervision was tried again only $(runs_of_failover) times in 10 minutes"
+fi
 t2=$(now_ms)
 [ "$(last_echo_before "$t2")" = eth1 ] || fail "the traffic left the backup before the modem came back"
 come_back
 case $kind in
 unplug) limit=25000 ;;
+outage) limit=60000 ;;
 *) limit=40000 ;;
 esac
 t3=$(await_echo wwan0 "$t2" $((limit / 1000 + 2))) || true
 within "the first echo through the cellular link after the modem came back" "$t2" "$t3" "$limit"
-expected_runs=1
-[ "$kind" != unplug ] || expected_runs=0
+case $kind in
+unplug) expected_runs=0 ;;
+outage) expected_runs=$(runs_of_failover) ;;
+*) expected_runs=1 ;;
+esac
 [ "$(runs_of_failover)" = "$expected_runs" ] ||
     fail "the failover script ran $(runs_of_failover) times, not $expected_runs"
+[ "$kind" != outage ] || grep 'watched again' "$work/router.log" | sed 's/^/  /'
+[ "$(grep -c 'watched again' "$work/router.log")" = "$(runs_of_failover)" ] ||
+    fail "a failover script run did not have the link watched again"
 echo "result $kind lost=$lost backup_s=$(seconds $((t1 - t0))) failback_s=$(seconds $((t3 - t2)))"
