@@ -25,7 +25,8 @@ constexpr int STOP_GRACE_MS = 5000;
 constexpr int KILL_GRACE_MS = 5000;
 // How often the wait looks at the clock when no signal comes.
 constexpr struct timespec LOOK_AGAIN = {0, 200000000};
-// Never returns: execs `path`, or reports why it could not on `report` and exits 127.
+// Never returns: execs `path`, or reports why it could not on `report` (when it is a descriptor)
+// and exits 127.
 [[noreturn]] void exec_program(const char* path, char* const argv[], int report)
 {
     // A group of its own, so that a stop reaches the script's own children too; DHCP clients it
@@ -34,7 +35,7 @@ constexpr struct timespec LOOK_AGAIN = {0, 200000000};
     reset_signals();
     execve(path, argv, environ);
     int err = errno;
-    ssize_t n = write(report, &err, sizeof err);
+    ssize_t n = report >= 0 ? write(report, &err, sizeof err) : 0;
     (void)n;
     _exit(127);
 }
@@ -107,6 +108,13 @@ int wait_for(pid_t pid, const sigset_t& wake, int limit_ms)
     }
 }
 
+// Closes `fd` when it is one.
+void close_if_open(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
 } // namespace
 
 // SIGRTMAX is the platform's own: 64 on most, 127 on MIPS, whose signals go above 64. An ignored
@@ -134,9 +142,11 @@ int run_shell(const char* command)
 
 int run_program(const char* path, char* const argv[], int limit_ms)
 {
-    // Close-on-exec: the child's end closes by itself when the shell starts.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
+    // Close-on-exec: the child's end closes by itself when the shell starts. Without two
+    // descriptors to spare (a low RLIMIT_NOFILE) the command runs all the same, and only why an
+    // exec failed goes untold: the teardown's commands must never be skipped for a report.
+    int report[2] = {-1, -1};
+    if (pipe2(report, O_CLOEXEC) != 0 && errno != EMFILE && errno != ENFILE)
         return errno;
     sigset_t wake;
     sigset_t old;
@@ -146,16 +156,16 @@ int run_program(const char* path, char* const argv[], int limit_ms)
     if (pid < 0) {
         int err = errno;
         sigprocmask(SIG_SETMASK, &old, nullptr);
-        close(report[0]);
-        close(report[1]);
+        close_if_open(report[0]);
+        close_if_open(report[1]);
         return err;
     }
     if (pid == 0)
         exec_program(path, argv, report[1]);
     setpgid(pid, pid); // as the child does, whichever of the two comes first
-    close(report[1]);
-    int err = exec_error(report[0]);
-    close(report[0]);
+    close_if_open(report[1]);
+    int err = report[0] >= 0 ? exec_error(report[0]) : 0;
+    close_if_open(report[0]);
     int wait_err = wait_for(pid, wake, limit_ms);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     return err != 0 ? err : wait_err;

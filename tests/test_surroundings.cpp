@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iterator>
+#include <memory>
 #include <sched.h>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -223,6 +224,45 @@ TEST_F(Surroundings, PidFilesThatHoldNoSingleProcessIdAreNotActedOn)
         EXPECT_EQ(count_of(r.err, "/var/run/dhcp.wwan0.pid does not hold one process id above 1; "
                                   "its DHCP client is not stopped\n"), 1u) << r.err;
     }
+}
+
+// With four descriptors, three of them standard, a command's exec report has no pair of
+// descriptors: the teardown's command runs all the same, and the DHCP client is stopped.
+TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
+{
+    pid_t client = fork();
+    if (client == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(client, 0);
+    // No shell script can stand in for ifconfig here (a shell moves a script's descriptor above
+    // 9, which the limit refuses): mkdir does, leaving a directory for each word it is given.
+    auto cwd = std::make_shared<std::string>();
+    auto plant = [client, cwd](sandbox_root& root) {
+        write_file(root.path("run/dhcp.wwan0.pid"), std::to_string(client) + "\n");
+        write_file(root.path("ifconfig"), read_file("/bin/mkdir"), 0755);
+        *cwd = root.path("cwd");
+        mkdir(cwd->c_str(), 0755);
+    };
+    auto four_descriptors = [cwd] {
+        struct rlimit few = {4, 4};
+        if (chdir(cwd->c_str()) != 0 || setrlimit(RLIMIT_NOFILE, &few) != 0)
+            _exit(125);
+    };
+    one_link link(HEALTHY_TEXT, strings{"generic", "wwan0"}, plant, four_descriptors);
+    ASSERT_TRUE(wait_until([&] { return link.cw->err().find("Too many open files") != std::string::npos; },
+                           20s)) << link.cw->err();
+    link.cw->signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(link.cw->wait(r, 20s));
+    int status = 0;
+    bool ended = wait_until([&] { return waitpid(client, &status, WNOHANG) == client; }, 10s);
+    if (!ended)
+        kill(client, SIGKILL);
+    EXPECT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    for (const char* word : {"wwan0", "0.0.0.0", "down"})
+        EXPECT_TRUE(file_exists(*cwd + "/" + word)) << word << ": " << r.err;
 }
 
 TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
