@@ -22,7 +22,7 @@ struct daemon_run {
     std::unique_ptr<child> d;
     std::string pipe = root.path("run/.neventpipe");
 
-    daemon_run() { d = std::make_unique<child>(with_emulator({CELLWATCH_EVENTD}), &root); }
+    daemon_run() { d = std::make_unique<child>(std::vector<std::string>{CELLWATCH_EVENTD}, &root); }
 
     bool serving()
     {
@@ -164,7 +164,7 @@ TEST_F(EventDaemon, AnythingButAFifoAtThePipesPathIsLeftAloneAndEndsTheStart)
         sandbox_root root;
         std::string path = root.path("run/.neventpipe");
         k.make(path);
-        child d(with_emulator({CELLWATCH_EVENTD}), &root);
+        child d({CELLWATCH_EVENTD}, &root);
         run_result r;
         ASSERT_TRUE(d.wait(r, 20s)) << k.name;
         EXPECT_EQ(r.status, 1) << k.name;

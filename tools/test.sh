@@ -120,6 +120,7 @@ done
 echo "== static musl: the end-to-end tests and the no-heap runs against its programs"
 (cd build && CELLWATCH_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch" \
     CELLWATCH_CHECK_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch-check" \
+    CELLWATCH_EVENTD_UNDER_TEST="$PWD/../build-x86_64-linux-musl/cellwatch-eventd" \
     ctest -j"$test_jobs" -L end_to_end --output-on-failure --timeout 180)
 
 for extra in tools/static-checks.sh tools/package-check.sh fuzz/run.sh; do
