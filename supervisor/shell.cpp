@@ -100,6 +100,9 @@ int wait_for(pid_t pid, const sigset_t& wake, int limit_ms)
         }
         if (stopping && signals_sent < 2 && ms_left(d) == 0) {
             kill(-pid, signals_sent++ == 0 ? SIGTERM : SIGKILL);
+            // A stopped command would keep its SIGTERM pending, and its TERM trap unrun, until
+            // the SIGKILL: it is continued, as service managers do.
+            kill(-pid, SIGCONT);
             d = deadline_in(KILL_GRACE_MS);
         }
         int signo = sigtimedwait(&wake, nullptr, &LOOK_AGAIN);

@@ -112,6 +112,37 @@ TEST_F(Faults, StopDuringALongDhcpScriptEndsTheScriptAndTheRunInOrder)
     close(reader);
 }
 
+// A script that someone stopped keeps its stop (cellwatch waits on), until a stop of cellwatch
+// ends it: after 5 s its group gets SIGTERM and SIGCONT, so its TERM trap runs, and 5 s later
+// SIGKILL. Both graces are measured from both sides.
+TEST_F(Faults, StoppedScriptGetsItsTermTrapAfterTheGraceAndItsKillAfterTheNext)
+{
+    const std::string log = root.path("calls.log");
+    write_file(root.path("bin/4dhcp.sh"),
+               "#!/bin/sh\ntrap 'date +%s%N > \"" + root.path("term") + "\"' TERM\n"
+               "echo started >> '" + log + "'\nkill -STOP $$\n"
+               "while :; do date +%s%N > '" + root.path("last") + "'; sleep 0.1; done\n", 0755);
+    modem_sim sim("ipv4 10.64.2.17\n");
+    child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
+    ASSERT_TRUE(calls_hold("started"));
+    auto now_ns = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    long long stop_at = now_ns();
+    cw.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(cw.wait(r, 40s));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(file_exists(root.path("term"))) << "the TERM trap never ran";
+    long long term_at = std::stoll(read_file(root.path("term")));
+    long long last_at = std::stoll(read_file(root.path("last")));
+    EXPECT_GE(term_at - stop_at, 5000000000LL) << "the first grace";
+    EXPECT_LE(term_at - stop_at, 6500000000LL) << "the first grace";
+    EXPECT_GE(last_at - term_at, 4000000000LL) << "the second grace (the loop writes every 0.1 s)";
+    EXPECT_LE(last_at - term_at, 6000000000LL) << "the second grace";
+}
+
 TEST_F(Faults, StopDuringTheTeardownStillHandsOverOneWholeRequest)
 {
     slow_stub("ifconfig", "ifconfig");
