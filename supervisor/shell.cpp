@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "modem/deadline.h"
@@ -25,13 +26,28 @@ constexpr int STOP_GRACE_MS = 5000;
 constexpr int KILL_GRACE_MS = 5000;
 // How often the wait looks at the clock when no signal comes.
 constexpr struct timespec LOOK_AGAIN = {0, 200000000};
+// The standard descriptor on whose terminal this process's group is in the foreground (a run
+// by hand), or -1.
+int foreground_terminal()
+{
+    for (int fd = 0; fd < 3; ++fd)
+        if (tcgetpgrp(fd) == getpgrp())
+            return fd;
+    return -1;
+}
+
 // Never returns: execs `path`, or reports why it could not on `report` (when it is a descriptor)
 // and exits 127.
-[[noreturn]] void exec_program(const char* path, char* const argv[], int report)
+[[noreturn]] void exec_program(const char* path, char* const argv[], int report, int terminal)
 {
     // A group of its own, so that a stop reaches the script's own children too; DHCP clients it
-    // starts as daemons leave it, and are the teardown's to stop.
+    // starts as daemons leave it, and are the teardown's to stop. Where the run holds a
+    // terminal's foreground, the group takes it over, as a shell's job does: a background group
+    // that writes to it would be stopped (SIGTTOU) and waited for without end. SIGTTOU is
+    // blocked here, so the handover itself stops nobody.
     setpgid(0, 0);
+    if (terminal >= 0)
+        tcsetpgrp(terminal, getpid());
     reset_signals();
     execve(path, argv, environ);
     int err = errno;
@@ -154,7 +170,10 @@ int run_program(const char* path, char* const argv[], int limit_ms)
     sigset_t wake;
     sigset_t old;
     wake_signals(wake);
-    sigprocmask(SIG_BLOCK, &wake, &old);
+    sigset_t blocked = wake;
+    sigaddset(&blocked, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &blocked, &old);
+    int terminal = foreground_terminal();
     pid_t pid = fork();
     if (pid < 0) {
         int err = errno;
@@ -164,12 +183,16 @@ int run_program(const char* path, char* const argv[], int limit_ms)
         return err;
     }
     if (pid == 0)
-        exec_program(path, argv, report[1]);
+        exec_program(path, argv, report[1], terminal);
     setpgid(pid, pid); // as the child does, whichever of the two comes first
+    if (terminal >= 0)
+        tcsetpgrp(terminal, pid);
     close_if_open(report[1]);
     int err = report[0] >= 0 ? exec_error(report[0]) : 0;
     close_if_open(report[0]);
     int wait_err = wait_for(pid, wake, limit_ms);
+    if (terminal >= 0)
+        tcsetpgrp(terminal, getpgrp());
     sigprocmask(SIG_SETMASK, &old, nullptr);
     return err != 0 ? err : wait_err;
 }

@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -263,6 +264,38 @@ TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
     EXPECT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     for (const char* word : {"wwan0", "0.0.0.0", "down"})
         EXPECT_TRUE(file_exists(*cwd + "/" + word)) << word << ": " << r.err;
+}
+
+// Run by hand in a terminal's foreground, with output stopped for background groups (stty
+// tostop): the DHCP script writes to the terminal and is not stopped, because its process group
+// has the foreground while it runs.
+TEST_F(Surroundings, ScriptRunByHandInATerminalIsNotStoppedByIt)
+{
+    pty_pair terminal;
+    auto plant = [](sandbox_root& root) {
+        write_file(root.path("bin/4dhcp.sh"),
+                   "#!/bin/sh\necho starting the DHCP client > /dev/tty\necho \"4dhcp.sh $*\" >> '" +
+                       root.path("calls.log") + "'\n", 0755);
+    };
+    std::string tty = terminal.slave_path;
+    auto in_the_foreground = [tty] {
+        setsid();
+        int fd = open(tty.c_str(), O_RDWR); // the session's controlling terminal
+        struct termios tio;
+        if (fd < 0 || tcgetattr(fd, &tio) != 0)
+            _exit(125);
+        tio.c_lflag |= TOSTOP;
+        tcsetattr(fd, TCSANOW, &tio);
+        dup2(fd, 0);
+        close(fd);
+    };
+    one_link link(HEALTHY_TEXT, strings{"generic", "wwan0"}, plant, in_the_foreground);
+    EXPECT_TRUE(wait_until([&] { return link.root.calls() == "4dhcp.sh wwan0\n"; }, 20s))
+        << "the script was stopped: " << link.cw->err();
+    link.cw->signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(link.cw->wait(r, 30s));
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
