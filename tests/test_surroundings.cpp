@@ -237,6 +237,14 @@ TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
         _exit(0);
     }
     ASSERT_GT(client, 0);
+    struct reaper {
+        pid_t pid;
+        ~reaper()
+        {
+            if (pid > 0 && kill(pid, SIGKILL) == 0)
+                waitpid(pid, nullptr, 0);
+        }
+    } reap{client};
     // No shell script can stand in for ifconfig here (a shell moves a script's descriptor above
     // 9, which the limit refuses): mkdir does, leaving a directory for each word it is given.
     auto cwd = std::make_shared<std::string>();
@@ -246,7 +254,10 @@ TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
         *cwd = root.path("cwd");
         mkdir(cwd->c_str(), 0755);
     };
+    // Only the standard descriptors are left: a test runner may hand down more.
     auto four_descriptors = [cwd] {
+        for (int fd = 3; fd < 1024; ++fd)
+            close(fd);
         struct rlimit few = {4, 4};
         if (chdir(cwd->c_str()) != 0 || setrlimit(RLIMIT_NOFILE, &few) != 0)
             _exit(125);
@@ -262,6 +273,8 @@ TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
     if (!ended)
         kill(client, SIGKILL);
     EXPECT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    if (ended)
+        reap.pid = -1;
     for (const char* word : {"wwan0", "0.0.0.0", "down"})
         EXPECT_TRUE(file_exists(*cwd + "/" + word)) << word << ": " << r.err;
 }
