@@ -30,9 +30,12 @@ public:
     {
         fflush(stdout);
         int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+        // A descriptor that could not be saved (too few descriptors allowed) is left as it is:
+        // muted, it could never be given back, and the verdict would go to /dev/null.
         for (int fd = 0; fd <= 2 && null_fd >= 0; ++fd) {
             saved_[fd] = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-            dup2(null_fd, fd);
+            if (saved_[fd] >= 0)
+                dup2(null_fd, fd);
         }
         if (null_fd >= 0)
             close(null_fd);

@@ -231,6 +231,9 @@ TEST_F(Surroundings, PidFilesThatHoldNoSingleProcessIdAreNotActedOn)
 // descriptors: the teardown's command runs all the same, and the DHCP client is stopped.
 TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
 {
+    if (emulated())
+        GTEST_SKIP() << "qemu-user needs descriptors of its own within the limit; the native and "
+                        "musl runs check it";
     pid_t client = fork();
     if (client == 0) {
         pause();
