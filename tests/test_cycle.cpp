@@ -68,7 +68,7 @@ TEST(ScoreResult, ThresholdExamples)
 }
 
 class Cycle : public ::testing::Test {
-protected:
+public:
     sandbox_root root;
     link_info info{};
 
@@ -378,38 +378,75 @@ TEST_F(Cycle, UnpluggedModemCostsOneFailureAndTheReturnedPortIsCheckedAgain)
     EXPECT_EQ(scores, (std::vector<int>{0, 4, 4, 4, 4, 0}));
 }
 
-// A stop during the wait for an answer is no silence of the modem's: two failures (8 points)
-// and a cut third answer end in a stop, not in failover, and no command follows the cut one.
-TEST_F(Cycle, StopThatCutsAnAnswerShortScoresNothingAndEndsTheRun)
+// Runs the cycle on `sim` and sends SIGTERM once the simulator has received `command` for the
+// `nth` time and the cycle's thread sleeps in poll, waiting for its answer.
+int run_stopped_in_wait(Cycle& test, modem_sim& sim, const std::string& command, long nth,
+                        std::string& err)
 {
     install_signal(SIGTERM, on_stop_signal);
-    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\nafter 2 dialogues\n"
-                  "answer AT+CGATT? default\nignore AT+CGATT?\n");
     pthread_t main_thread = pthread_self();
     pid_t main_tid = static_cast<pid_t>(syscall(SYS_gettid));
     std::atomic<bool> done{false};
-    // The signal goes in while the cycle waits for the third attach answer: the simulator has
-    // the query and the cycle's thread sleeps in poll.
     std::thread stopper([&] {
         std::string wchan = "/proc/self/task/" + std::to_string(main_tid) + "/wchan";
         bool waiting = wait_until([&] {
             std::vector<std::string> heard = sim.commands();
-            return done || (std::count(heard.begin(), heard.end(), "AT+CGATT?") >= 3 &&
+            return done || (std::count(heard.begin(), heard.end(), command) >= nth &&
                             read_file(wchan).find("poll") != std::string::npos);
         }, 60s);
         if (waiting && !done)
             pthread_kill(main_thread, SIGTERM);
     });
-    std::string err;
-    int outcome = run(sim.port(), &err);
+    int outcome = test.run(sim.port(), &err);
     done = true;
     stopper.join();
+    return outcome;
+}
+
+// A stop during the wait for an answer is no silence of the modem's: two failures (8 points)
+// and a cut third answer end in a stop, not in failover, and no command follows the cut one.
+TEST_F(Cycle, StopThatCutsAnAnswerShortScoresNothingAndEndsTheRun)
+{
+    modem_sim sim("answer AT+CGATT? \\r\\nERROR\\r\\n\nafter 2 dialogues\n"
+                  "answer AT+CGATT? default\nignore AT+CGATT?\n");
+    std::string err;
+    int outcome = run_stopped_in_wait(*this, sim, "AT+CGATT?", 3, err);
     EXPECT_EQ(outcome, OUTCOME_STOP) << err;
     EXPECT_EQ(fail_score, 8);
     EXPECT_EQ(pauses_taken, (pauses{1, 10, 1, 10, 1})) << "no pause after the cut dialogue";
     EXPECT_EQ(sim.commands(), (std::vector<std::string>{"AT", "AT+CGATT?", "AT", "AT+CGATT?", "AT",
                                                         "AT+CGATT?"}));
     EXPECT_FALSE(file_exists("/var/lock/failover"));
+}
+
+// The same for the address's answers, the first query's and Marvell's second: a cut answer is
+// no missing address (1 point) and no failed modem (4).
+TEST_F(Cycle, StopThatCutsAnAddressAnswerShortScoresNothing)
+{
+    struct cut_case {
+        uint32_t family;
+        const char* scenario;
+        const char* command;
+        std::vector<std::string> heard;
+    };
+    const cut_case cases[] = {
+        {MODEM_GENERIC, "ignore AT+CGPADDR\n", "AT+CGPADDR", {"AT", "AT+CGATT?", "AT+CGPADDR"}},
+        {MODEM_MARVELL, "family marvell\nignore AT*GETIP=5\n", "AT*GETIP=5",
+         {"AT", "AT+CGATT?", "AT*GETIP=1", "AT*GETIP=5"}},
+    };
+    for (const cut_case& c : cases) {
+        info = link_info{};
+        strcpy(info.ifname, "wwan0");
+        info.modem_type = c.family;
+        pauses_taken.clear();
+        stop_requested = 0;
+        modem_sim sim(c.scenario);
+        std::string err;
+        EXPECT_EQ(run_stopped_in_wait(*this, sim, c.command, 1, err), OUTCOME_STOP) << c.command;
+        EXPECT_EQ(fail_score, 0) << c.command;
+        EXPECT_EQ(pauses_taken, (pauses{1})) << c.command;
+        EXPECT_EQ(sim.commands(), c.heard) << c.command;
+    }
 }
 
 TEST_F(Cycle, MissingDhcpScriptIsIgnoredAndTheScoreStillResets)
