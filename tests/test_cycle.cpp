@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -501,6 +505,60 @@ TEST_F(Cycle, AddressWhoseScriptCouldNotStartIsHandledAsNewInTheNextCycle)
 // A command starts with every signal at its default, up to the platform's highest: above 64 on
 // MIPS, where this runs under emulation too; but a SIGHUP ignored (nohup) stays ignored. Exits
 // with the first signal left otherwise.
+// Open descriptors of this process.
+size_t descriptors_open()
+{
+    size_t n = 0;
+    for (int fd = 0; fd < 1024; ++fd)
+        n += fcntl(fd, F_GETFD) >= 0;
+    return n;
+}
+
+// A fork that fails (no process left to the user, say) is reported, and leaves none of the
+// exec report's descriptors behind: one a cycle would run a router out of them in days.
+TEST(Shell, AFailedForkLeavesNoDescriptorBehind)
+{
+    if (emulated())
+        GTEST_SKIP() << "a seccomp filter names the host's system calls, which qemu-user makes";
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Every way to make a process fails with EAGAIN.
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 3, 0),
+#ifdef __NR_clone3
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 2, 0),
+#else
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 2, 0),
+#endif
+#ifdef __NR_fork
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fork, 1, 0),
+#else
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 1, 0),
+#endif
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+        };
+        sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
+                              filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            _exit(125);
+        size_t before = descriptors_open();
+        for (int i = 0; i < 3; ++i)
+            if (run_shell("true") != EAGAIN)
+                _exit(2);
+        _exit(descriptors_open() == before ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 125)
+        GTEST_SKIP() << "no seccomp filter can be had here";
+    EXPECT_NE(WEXITSTATUS(status), 2) << "the failed fork was not reported as EAGAIN";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "descriptors were left behind";
+}
+
 TEST(Shell, ResetPutsEverySignalBackToItsDefaultUpToTheHighest)
 {
     pid_t pid = fork();
