@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "modem/deadline.h"
@@ -46,16 +47,17 @@ int wait_writable(int fd)
 }
 
 // One write that takes what the port has room for and never waits for more: a port that is
-// writable may still have less room than the command needs.
+// writable may still have less room than the command needs. The port is blocking otherwise, as
+// open_port leaves it.
 ssize_t write_without_waiting(int fd, const char* text, size_t len)
 {
-    int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int on = 1;
+    int off = 0;
+    bool switched = ioctl(fd, FIONBIO, &on) == 0;
     ssize_t sent = write(fd, text, len);
     int err = errno;
-    if (flags >= 0)
-        fcntl(fd, F_SETFL, flags);
+    if (switched)
+        ioctl(fd, FIONBIO, &off);
     errno = err;
     return sent;
 }

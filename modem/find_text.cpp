@@ -15,3 +15,11 @@ const char* find_text(const char* text, const char* needle)
             return nullptr;
     }
 }
+
+size_t line_length(const char* text)
+{
+    size_t n = 0;
+    while (text[n] != '\0' && text[n] != '\r' && text[n] != '\n')
+        ++n;
+    return n;
+}

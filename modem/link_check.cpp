@@ -68,7 +68,7 @@ int probe(int fd)
 const char* rest_of_line(const char* from)
 {
     static char line[RESP_CAPACITY + 1];
-    size_t n = strcspn(from, "\r\n");
+    size_t n = line_length(from);
     memcpy(line, from, n);
     line[n] = '\0';
     return line;
@@ -102,9 +102,9 @@ const char* address_text(int response, const char* tag)
     for (const char* at = find_text(resp_buf, tag); at != nullptr;
          at = find_text(at + tag_len, tag)) {
         const char* value = at + tag_len;
-        const void* comma = memchr(value, ',', strcspn(value, "\r\n"));
-        if (comma != nullptr)
-            return rest_of_line(static_cast<const char*>(comma) + 1);
+        for (size_t i = 0, n = line_length(value); i < n; ++i)
+            if (value[i] == ',')
+                return rest_of_line(value + i + 1);
     }
     return nullptr;
 }

@@ -104,7 +104,8 @@ int open_port(const char* path, unsigned speed)
     }
     // A PORT that names a file, a FIFO or /dev/null is a mistake, not a modem: nothing is
     // written to it, and the cycle counts it as a port that did not open.
-    if (!isatty(fd))
+    struct termios probe;
+    if (tcgetattr(fd, &probe) != 0)
         return refuse(fd, errno);
     // Another program's exclusive session (a terminal program a person is typing in) is left
     // untouched: nothing written, no setting changed.
@@ -115,7 +116,8 @@ int open_port(const char* path, unsigned speed)
     // have been free is this process's to end at close: where the kernel cannot say, it may be
     // another program's.
     exclusive_ours = ioctl(fd, TIOCEXCL) == 0 && excl == EXCL_FREE;
-    fcntl(fd, F_SETFL, 0);
+    int blocking = 0;
+    ioctl(fd, FIONBIO, &blocking);
     tcgetattr(fd, &port_tio);
     saved_tio = port_tio;
 

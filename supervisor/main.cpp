@@ -6,6 +6,7 @@
 #include "supervisor/cycle.h"
 #include "supervisor/failover.h"
 #include "supervisor/link_info.h"
+#include "supervisor/one_instance.h"
 #include "supervisor/process_setup.h"
 #include "supervisor/signals.h"
 
@@ -27,7 +28,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     link_info info;
-    if (fill_link_info(info, argc, argv) != 0)
+    if (fill_link_info(info, argc, argv) != 0 || claim_port(argv[1]) != 0)
         return 1;
     // A hang-up (a closed terminal, a service manager's reload) is a stop request too: its
     // default action would end the run with the lock held and the interface up. A run started

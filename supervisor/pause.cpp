@@ -1,9 +1,10 @@
-// The real pause: sleep, which a stop signal cuts short.
+// The real pause: nanosleep, which a stop signal cuts short.
 #include "supervisor/pause.h"
 
-#include <unistd.h>
+#include <ctime>
 
 void pause_seconds(unsigned seconds)
 {
-    sleep(seconds);
+    struct timespec length = {static_cast<time_t>(seconds), 0};
+    nanosleep(&length, nullptr);
 }

@@ -227,8 +227,9 @@ TEST_F(Surroundings, PidFilesThatHoldNoSingleProcessIdAreNotActedOn)
     }
 }
 
-// With four descriptors, three of them standard, a command's exec report has no pair of
-// descriptors: the teardown's command runs all the same, and the DHCP client is stopped.
+// With five descriptors, three standard and one the port's claim, a command's exec report has
+// no pair of descriptors: the teardown's command runs all the same, and the DHCP client is
+// stopped.
 TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
 {
     if (emulated())
@@ -258,14 +259,14 @@ TEST_F(Surroundings, TeardownCommandsRunAtTheLowestDescriptorLimit)
         mkdir(cwd->c_str(), 0755);
     };
     // Only the standard descriptors are left: a test runner may hand down more.
-    auto four_descriptors = [cwd] {
+    auto five_descriptors = [cwd] {
         for (int fd = 3; fd < 1024; ++fd)
             close(fd);
-        struct rlimit few = {4, 4};
+        struct rlimit few = {5, 5};
         if (chdir(cwd->c_str()) != 0 || setrlimit(RLIMIT_NOFILE, &few) != 0)
             _exit(125);
     };
-    one_link link(HEALTHY_TEXT, strings{"generic", "wwan0"}, plant, four_descriptors);
+    one_link link(HEALTHY_TEXT, strings{"generic", "wwan0"}, plant, five_descriptors);
     ASSERT_TRUE(wait_until([&] { return link.cw->err().find("Too many open files") != std::string::npos; },
                            20s)) << link.cw->err();
     link.cw->signal(SIGTERM);
@@ -312,6 +313,43 @@ TEST_F(Surroundings, ScriptRunByHandInATerminalIsNotStoppedByIt)
     run_result r;
     ASSERT_TRUE(link.cw->wait(r, 30s));
     EXPECT_EQ(r.status, 0);
+}
+
+// A second cellwatch for a port that one supervises, by the same path or another, in the same
+// PID namespace or its own, refuses to start: one line, status 1, nothing else done; the first
+// goes on. Whose claim it is can be told only where that process can be seen.
+TEST_F(Surroundings, ASecondCellwatchForTheSamePortRefusesToStart)
+{
+    one_link first(HEALTHY_TEXT, strings{"generic", "wwan0"});
+    ASSERT_TRUE(wait_until([&] { return first.sim.dialogues() >= 1; }, 20s));
+    std::string other_path = first.root.path("modem-link");
+    ASSERT_EQ(symlink(first.sim.port().c_str(), other_path.c_str()), 0);
+    temp_dir markers;
+    struct second_case {
+        std::string port;
+        std::function<void()> prepare;
+        std::string says;
+    };
+    const std::string seen = " is supervised by cellwatch process " +
+                             std::to_string(first.cw->pid()) + "; not started\n";
+    const second_case cases[] = {
+        {first.sim.port(), nullptr, first.sim.port() + seen},
+        {other_path, nullptr, other_path + seen},
+        {first.sim.port(), in_own_pid_namespace(markers.path + "/ns"),
+         first.sim.port() + " is supervised by another cellwatch; not started\n"},
+    };
+    for (const second_case& c : cases) {
+        sandbox_root root;
+        child second({CELLWATCH, c.port, "generic", "wwan0"}, &root, c.prepare);
+        run_result r;
+        ASSERT_TRUE(second.wait(r, 20s)) << c.port;
+        EXPECT_EQ(r.status, 1) << c.port;
+        EXPECT_EQ(r.err, c.says);
+        EXPECT_EQ(r.fd0, "") << "nothing sent to the modem";
+        EXPECT_EQ(root.calls(), "");
+    }
+    int before = first.sim.dialogues();
+    EXPECT_TRUE(wait_until([&] { return first.sim.dialogues() > before; }, 20s)) << "the first stopped";
 }
 
 TEST_F(Surroundings, PortThatIsNoTerminalIsNeverWrittenTo)
