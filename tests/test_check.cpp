@@ -152,6 +152,9 @@ TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
         // Named by the probe it never answered, not by the command after it.
         {"silent on\n", {"PORT", "generic"}, "modem-failed: no answer to AT (5 tries)", 4,
          {"AT", "AT", "AT", "AT", "AT", "AT+CGATT?"}},
+        // One stray byte is an answer, if not a good one: the probes were heard.
+        {"echo off\nanswer AT x\nignore AT+CGATT?\n", {"PORT", "generic", "ip4"},
+         "modem-failed: no answer to AT+CGATT?", 4, {"AT", "AT", "AT", "AT", "AT", "AT+CGATT?"}},
         {"", {"/dev/ttyUSB9", "generic"}, "no-port: /dev/ttyUSB9: No such file or directory", 5,
          {}},
     };
@@ -164,6 +167,8 @@ TEST_F(Check, EachVerdictHasItsLineAndStatusAndLeavesNothingBehind)
         strings lines = lines_of(r.out);
         ASSERT_FALSE(lines.empty()) << c.first_line << ": " << r.err;
         EXPECT_EQ(lines[0], c.first_line);
+        // TYPE and IP_FAMILY are words cellwatch takes as written in every case: no note.
+        EXPECT_EQ(r.out.find("note: "), std::string::npos) << r.out;
         EXPECT_EQ(r.status, c.status) << c.first_line;
         EXPECT_EQ(runs[i]->sim.commands(), c.commands) << c.first_line;
         EXPECT_EQ(reported_commands(r.out), c.commands) << r.out;
@@ -216,36 +221,50 @@ TEST_F(Check, AStopSignalWaitsForTheDialogueInProgress)
 
 TEST_F(Check, ACaptureReplaysTheSameVerdictAndDialogue)
 {
-    temp_dir files;
-    std::string first = files.path + "/first.scn", second = files.path + "/second.scn";
-    // A modem that wakes on the second probe, echoes, sends an unsolicited line before each
-    // answer, writes in pieces, and answers with bytes outside printable ASCII and a leading
-    // blank.
-    check_run field("answer-once AT none\n"
-                    "answer AT \\x20\\r\\nOK\\r\\n\n"
-                    "unsolicited before-answer +CREG: 1,\"0166\",\"8F2A\",7\n"
-                    "answer AT+CGPADDR \\r\\n+CGPADDR: 1,\"10.64.2.17\"\\r\\n"
-                    "\\x01\\xff\\t\\\\\\r\\nOK\\r\\n\n"
-                    "chunk 5 2\n",
-                    {"--scenario", first, "PORT", "generic"});
-    run_result in_field = field.finish(20s);
-    EXPECT_EQ(lines_of(in_field.out).at(0), "healthy: attached, IPv4 10.64.2.17");
-
-    check_run replay(read_file(first), {"--scenario", second, "PORT", "generic"});
-    run_result replayed = replay.finish(20s);
-    EXPECT_EQ(replayed.status, in_field.status);
-    EXPECT_EQ(untimed(replayed.out), untimed(in_field.out));
-    EXPECT_EQ(replay.sim.commands(), field.sim.commands());
-    EXPECT_EQ(field.sim.commands(), (strings{"AT", "AT", "AT+CGATT?", "AT+CGPADDR"}));
-    // The replay's own capture has the same steps; only the comment naming the port differs.
-    auto steps = [](const std::string& path) {
-        strings out;
-        for (const std::string& line : lines_of(read_file(path)))
-            if (line.rfind("#", 0) != 0)
-                out.push_back(line);
-        return out;
+    struct field_case {
+        const char* scenario;
+        strings commands;
     };
-    EXPECT_EQ(steps(second), steps(first));
+    const field_case cases[] = {
+        // A modem that wakes on the second probe, echoes, sends an unsolicited line before each
+        // answer, writes in pieces, and answers with bytes outside printable ASCII and a leading
+        // blank.
+        {"answer-once AT none\n"
+         "answer AT \\x20\\r\\nOK\\r\\n\n"
+         "unsolicited before-answer +CREG: 1,\"0166\",\"8F2A\",7\n"
+         "answer AT+CGPADDR \\r\\n+CGPADDR: 1,\"10.64.2.17\"\\r\\n"
+         "\\x01\\xff\\t\\\\\\r\\nOK\\r\\n\n"
+         "chunk 5 2\n",
+         {"AT", "AT", "AT+CGATT?", "AT+CGPADDR"}},
+        // One that does not echo and whose first answers are the very words a scenario gives
+        // a meaning of its own, then one with a leading blank.
+        {"echo off\nipv4 10.64.2.17\nanswer-once AT \\x64efault\nanswer-once AT \\x6eone\n"
+         "answer AT \\x20\\r\\nOK\\r\\n\n",
+         {"AT", "AT", "AT", "AT+CGATT?", "AT+CGPADDR"}},
+    };
+    for (const field_case& c : cases) {
+        temp_dir files;
+        std::string first = files.path + "/first.scn", second = files.path + "/second.scn";
+        check_run field(c.scenario, {"--scenario", first, "PORT", "generic"});
+        run_result in_field = field.finish(20s);
+        EXPECT_EQ(lines_of(in_field.out).at(0), "healthy: attached, IPv4 10.64.2.17");
+
+        check_run replay(read_file(first), {"--scenario", second, "PORT", "generic"});
+        run_result replayed = replay.finish(20s);
+        EXPECT_EQ(replayed.status, in_field.status);
+        EXPECT_EQ(untimed(replayed.out), untimed(in_field.out));
+        EXPECT_EQ(replay.sim.commands(), field.sim.commands());
+        EXPECT_EQ(field.sim.commands(), c.commands);
+        // The replay's own capture has the same steps; only the comment naming the port differs.
+        auto steps = [](const std::string& path) {
+            strings out;
+            for (const std::string& line : lines_of(read_file(path)))
+                if (line.rfind("#", 0) != 0)
+                    out.push_back(line);
+            return out;
+        };
+        EXPECT_EQ(steps(second), steps(first));
+    }
 }
 
 TEST_F(Check, ACheckWithACaptureMakesNoHeapAllocation)
