@@ -10,6 +10,6 @@ constexpr const char EVENT_PIPE_PATH[] = "/var/run/.neventpipe";
 int open_event_pipe(const char* path);
 
 // Opens `path` for reading again onto descriptor `fd`, once every writer has closed: the old
-// descriptor would report the hang-up for good. The new one is open before the old one closes,
+// descriptor would report the hang-up for good. The next one is open before the old one closes,
 // so a writer never finds the pipe without a reader. Returns 0, or -1 with one line on stderr.
 int reopen_event_pipe(const char* path, int fd);

@@ -15,5 +15,5 @@ void tell_rejected(const judged_line& line);
 int untold_due_in();
 
 // Tells "cellwatch-eventd: N more lines rejected" when the window has ended, or `now`, and some
-// were untold, and starts a new window.
+// were untold, and starts the next window.
 void tell_untold(bool now = false);

@@ -179,4 +179,33 @@ TEST_F(EventDaemon, AnythingButAFifoAtThePipesPathIsLeftAloneAndEndsTheStart)
     }
 }
 
+// The daemon keeps the house rules of cellwatch: a whole life, a request run and a line
+// rejected, without a single heap allocation.
+TEST_F(EventDaemon, ServesWithoutTheHeap)
+{
+    std::string refusal = valgrind_refusal();
+    if (!refusal.empty())
+        GTEST_SKIP() << refusal;
+    sandbox_root root;
+    std::string log = root.path("valgrind.log");
+    std::vector<std::string> argv = under_valgrind(CELLWATCH_EVENTD, log);
+    argv.push_back(CELLWATCH_EVENTD);
+    child d(argv, &root);
+    ASSERT_TRUE(wait_until([&] { return d.err().find("serving") != std::string::npos; }, 60s));
+    std::string pipe = root.path("run/.neventpipe");
+    for (const std::string& line : {request("wwan0"), std::string("reboot\n")}) {
+        int fd = open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        close(fd);
+    }
+    ASSERT_TRUE(wait_until([&] { return d.err().find("rejected") != std::string::npos; }, 60s));
+    EXPECT_EQ(root.calls(), "failover.sh wwan0\n");
+    d.signal(SIGTERM);
+    run_result r;
+    ASSERT_TRUE(d.wait(r, 60s));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(heap_untouched(read_file(log))) << read_file(log);
+}
+
 } // namespace
