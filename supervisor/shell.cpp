@@ -1,6 +1,6 @@
-// The one place that starts processes: fork, then exec of the shell or of a program. The child puts every signal
-// back to its default action itself; a C library's own spawn may leave its internal signals
-// ignored across the exec. Nothing here allocates.
+// The one place that starts processes: fork, then exec of the shell or of a program. The child
+// puts every signal back to its default action itself; a C library's own spawn may leave its
+// internal signals ignored across the exec. Nothing here allocates.
 #include "supervisor/shell.h"
 
 #include <cerrno>
@@ -164,9 +164,13 @@ int run_program(const char* path, char* const argv[], int limit_ms)
     // Close-on-exec: the child's end closes by itself when the shell starts. Without two
     // descriptors to spare (a low RLIMIT_NOFILE) the command runs all the same, and only why an
     // exec failed goes untold: the teardown's commands must never be skipped for a report.
-    int report[2] = {-1, -1};
-    if (pipe2(report, O_CLOEXEC) != 0 && errno != EMFILE && errno != ENFILE)
-        return errno;
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        if (errno != EMFILE && errno != ENFILE)
+            return errno;
+        report[0] = -1;
+        report[1] = -1;
+    }
     sigset_t wake;
     sigset_t old;
     wake_signals(wake);
