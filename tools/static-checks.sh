@@ -29,6 +29,12 @@ shell_scripts=(tools/*.sh tests/*.sh tests/vm/*.sh tests/vm/init tests/net/*.sh 
                bench/*.sh .ci/run dist/cellwatch.init dist/cellwatch-eventd.init dist/router/*)
 shellcheck -x -P "$PWD" "${shell_scripts[@]}"
 echo "shellcheck: clean"
+# The init scripts stay as shfmt -sr -s writes them.
+if ! shfmt -d -sr -s dist/cellwatch.init dist/cellwatch-eventd.init; then
+    echo "shfmt: the init scripts above are not as shfmt -sr -s writes them"
+    exit 1
+fi
+echo "shfmt -sr -s: the init scripts are clean"
 
 if mandoc -Tlint dist/*.8 dist/*.1 2>&1 | grep -v 'input text line longer than 80 bytes'; then
     echo "mandoc: findings above"

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make libgtest-dev net-tools util-linux clang libclang-rt-14-dev
           valgrind cppcheck clang-tidy dpkg-dev file googletest qemu-user-static musl-tools
           g++-mips-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu cpio
-          lintian mandoc man-db shellcheck systemd busybox iproute2)
+          lintian mandoc man-db shellcheck shfmt systemd busybox iproute2)
 # The virtual machine's own packages; what QEMU only recommends (display, firmware for other
 # machines) is not needed to boot a kernel on a serial console.
 vm_packages=(qemu-system-x86 mmdebstrap)
