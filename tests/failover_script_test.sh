@@ -70,8 +70,10 @@ expect "the count kept" "7 1000" "$(cat /run/cellwatch/wwan0.failovers)"
 # A run that kept its address for 10 minutes ends the outage; one of 5 minutes does not.
 echo 20100 > /run/cellwatch/wwan0.up
 expect "after 500 s with an address" 600 "$(failover_at 20600)"
+started "cellwatch " || true
 echo 20700 > /run/cellwatch/wwan0.up
 expect "after 600 s with an address" 10 "$(failover_at 21300)"
+started "cellwatch " || true
 expect "a new outage's count" "1 21300" "$(cat /run/cellwatch/wwan0.failovers)"
 rm -f /run/cellwatch/wwan0.failovers
 
