@@ -139,12 +139,11 @@ bool create_lock()
     char text[LOCK_TEXT_MAX];
     int len = snprintf(text, sizeof text, "%d%s\n", static_cast<int>(getpid()), marked ? MARK : "");
     ssize_t written = write(fd, text, static_cast<size_t>(len));
-    int err = 0;
     // A full file system (a firmware image in the RAM disk) takes the file but not its text: an
     // empty lock is still a lock, only one whose holder's life nobody can judge.
-    if (written != len && ftruncate(fd, 0) != 0)
-        err = errno;
-    else if (link(temp, LOCK_PATH) != 0)
+    bool text_done = written == len || ftruncate(fd, 0) == 0;
+    int err = 0;
+    if (!text_done || link(temp, LOCK_PATH) != 0)
         err = errno;
     unlink(temp);
     if (err != 0) {
