@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -119,21 +120,31 @@ TEST_F(Faults, StoppedScriptGetsItsTermTrapAfterTheGraceAndItsKillAfterTheNext)
 {
     const std::string log = root.path("calls.log");
     write_file(root.path("bin/4dhcp.sh"),
-               "#!/bin/sh\necho $$ > '" + root.path("pid") + "'\n"
-               "trap 'date +%s%N > \"" + root.path("term") + "\"' TERM\n"
-               "echo started >> '" + log + "'\nkill -STOP $$\nexec sleep 150\n", 0755);
+               "#!/bin/sh\ntrap 'date +%s%N > \"" + root.path("term") + "\"' TERM\n"
+               "echo $$ > '" + root.path("pid") + "'\n"
+               "echo started >> '" + log + "'\nwhile :; do sleep 1; done\n", 0755);
     modem_sim sim("ipv4 10.64.2.17\n");
     child cw({CELLWATCH, sim.port(), "generic", "wwan0"}, &root);
     ASSERT_TRUE(calls_hold("started"));
+    std::string pid_text = read_file(root.path("pid"));
+    pid_t script = static_cast<pid_t>(std::stoi(pid_text));
+    std::string proc = "/proc/" + std::to_string(script);
+    // Stopped by someone, its whole group, as a terminal's Ctrl-Z would.
+    pid_t group = getpgid(script);
+    ASSERT_GT(group, 1);
+    ASSERT_EQ(kill(-group, SIGSTOP), 0) << strerror(errno);
+    ASSERT_TRUE(wait_until([&] {
+        std::string stat = read_file(proc + "/stat");
+        return stat.size() > stat.rfind(')') + 2 && stat[stat.rfind(')') + 2] == 'T';
+    }, 10s)) << "the script did not stop";
     auto now_ns = [] {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::system_clock::now().time_since_epoch()).count();
     };
-    std::string script = "/proc/" + read_file(root.path("pid")).substr(0, read_file(root.path("pid")).find('\n'));
     long long stop_at = now_ns();
     cw.signal(SIGTERM);
     // The script's end, seen from here: its process is gone (cellwatch reaps it).
-    ASSERT_TRUE(wait_until([&] { return !file_exists(script); }, 30s));
+    ASSERT_TRUE(wait_until([&] { return !file_exists(proc); }, 30s));
     long long killed_at = now_ns();
     run_result r;
     ASSERT_TRUE(cw.wait(r, 40s));
