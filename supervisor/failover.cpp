@@ -30,11 +30,6 @@ const char* reason(int err)
     return pipe_not_fifo && err == EINVAL ? NOT_A_FIFO : strerror(err);
 }
 
-bool is_fifo(const struct stat& st)
-{
-    return S_ISFIFO(st.st_mode);
-}
-
 // A client has this long to end after its SIGTERM: the interface goes down, and the failover
 // request is written, once it is gone, so that no client brings the address back behind them.
 constexpr int CLIENT_END_MS = 5000;
@@ -105,10 +100,10 @@ ssize_t write_event(const char* line, size_t len)
     // Anything but a FIFO is never opened for writing (a device could be changed by the open),
     // nor written once open (it may have been replaced in between).
     struct stat st;
-    pipe_not_fifo = stat(EVENT_PIPE, &st) == 0 && !is_fifo(st);
+    pipe_not_fifo = stat(EVENT_PIPE, &st) == 0 && !S_ISFIFO(st.st_mode);
     // Blocking on purpose: the open waits until the daemon has the pipe open for reading.
     int fd = pipe_not_fifo ? -1 : open(EVENT_PIPE, O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !is_fifo(st))) {
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))) {
         close(fd);
         fd = -1;
         pipe_not_fifo = true;

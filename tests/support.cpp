@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <pty.h>
@@ -507,4 +508,16 @@ bool heap_untouched(const std::string& report)
     return report.find("total heap usage: 0 allocs, 0 frees, 0 bytes allocated") !=
                std::string::npos &&
            report.find("ERROR SUMMARY: 0 errors") != std::string::npos;
+}
+
+size_t open_descriptors(pid_t pid)
+{
+    size_t n = 0;
+    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (dir == nullptr)
+        return 0;
+    while (dirent* e = readdir(dir))
+        n += e->d_name[0] != '.';
+    closedir(dir);
+    return n;
 }

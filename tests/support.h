@@ -128,6 +128,9 @@ private:
 // The id of a process that existed a moment ago and has been reaped: no process has it now.
 pid_t dead_pid();
 
+// How many descriptors process `pid` has open (the listing's own counted too).
+size_t open_descriptors(pid_t pid);
+
 // True while process `pid` sleeps in nanosleep: the program's pauses, and nothing else it does.
 bool sleeping(pid_t pid);
 

@@ -505,15 +505,6 @@ TEST_F(Cycle, AddressWhoseScriptCouldNotStartIsHandledAsNewInTheNextCycle)
 // A command starts with every signal at its default, up to the platform's highest: above 64 on
 // MIPS, where this runs under emulation too; but a SIGHUP ignored (nohup) stays ignored. Exits
 // with the first signal left otherwise.
-// Open descriptors of this process.
-size_t descriptors_open()
-{
-    size_t n = 0;
-    for (int fd = 0; fd < 1024; ++fd)
-        n += fcntl(fd, F_GETFD) >= 0;
-    return n;
-}
-
 // A fork that fails (no process left to the user, say) is reported, and leaves none of the
 // exec report's descriptors behind: one a cycle would run a router out of them in days.
 TEST(Shell, AFailedForkLeavesNoDescriptorBehind)
@@ -544,11 +535,11 @@ TEST(Shell, AFailedForkLeavesNoDescriptorBehind)
         if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
             prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
             _exit(125);
-        size_t before = descriptors_open();
+        size_t before = open_descriptors(getpid());
         for (int i = 0; i < 3; ++i)
             if (run_shell("true") != EAGAIN)
                 _exit(2);
-        _exit(descriptors_open() == before ? 0 : 1);
+        _exit(open_descriptors(getpid()) == before ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

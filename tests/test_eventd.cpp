@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -48,18 +47,6 @@ struct daemon_run {
         return r;
     }
 };
-
-size_t open_descriptors(pid_t pid)
-{
-    size_t n = 0;
-    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (dir == nullptr)
-        return 0;
-    while (dirent* e = readdir(dir))
-        n += e->d_name[0] != '.';
-    closedir(dir);
-    return n;
-}
 
 std::string request(const std::string& iface)
 {
