@@ -91,8 +91,14 @@ int serve(int fd)
 int main(int argc, char* argv[])
 {
     prepare_process();
+    // The version, for the router's package tests and for a user asking which build runs.
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("cellwatch-eventd %s\n", CELLWATCH_VERSION);
+        return 0;
+    }
     if (argc > 1) {
-        fprintf(stderr, "usage: %s\n(no arguments: it serves %s)\n", argv[0], EVENT_PIPE_PATH);
+        fprintf(stderr, "usage: %s [--version]\n(no arguments: it serves %s)\n", argv[0],
+                EVENT_PIPE_PATH);
         return 1;
     }
     install_stop_signal(SIGINT);
