@@ -25,16 +25,18 @@ if ! clang-tidy -p "$build" --quiet --checks="$checks" --warnings-as-errors='*' 
 fi
 echo "clang-tidy: clean"
 
-shell_scripts=(tools/*.sh tests/*.sh tests/vm/*.sh tests/vm/init tests/net/*.sh fuzz/run.sh
-               bench/*.sh .ci/run dist/cellwatch.init dist/cellwatch-eventd.init dist/router/*)
+shell_scripts=(tools/*.sh tests/*.sh tests/vm/*.sh tests/vm/init tests/net/*.sh tests/openwrt/*.sh
+               fuzz/run.sh bench/*.sh .ci/run dist/cellwatch.init dist/cellwatch-eventd.init
+               dist/router/* dist/openwrt/cellwatch/test.sh)
 shellcheck -x -P "$PWD" "${shell_scripts[@]}"
 echo "shellcheck: clean"
-# The init scripts stay as shfmt -sr -s writes them.
-if ! shfmt -d -sr -s dist/cellwatch.init dist/cellwatch-eventd.init; then
-    echo "shfmt: the init scripts above are not as shfmt -sr -s writes them"
+# The init scripts and the package test stay as shfmt -sr -s writes them (OpenWrt's own check).
+if ! shfmt -d -sr -s dist/cellwatch.init dist/cellwatch-eventd.init dist/openwrt/cellwatch/test.sh
+then
+    echo "shfmt: the scripts above are not as shfmt -sr -s writes them"
     exit 1
 fi
-echo "shfmt -sr -s: the init scripts are clean"
+echo "shfmt -sr -s: the init scripts and the package test are clean"
 
 if mandoc -Tlint dist/*.8 dist/*.1 2>&1 | grep -v 'input text line longer than 80 bytes'; then
     echo "mandoc: findings above"
