@@ -46,6 +46,16 @@ start=$(date +%s)
 cmake -S . -B build-x86_64-linux-musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-linux-musl.cmake \
       -DBUILD_TESTING=ON >/dev/null
 cmake --build build-x86_64-linux-musl -j"$jobs" >/dev/null
+# The routers' build of cellwatch has 40 KiB of flash at most.
+stripped=$(mktemp)
+strip -o "$stripped" build-x86_64-linux-musl/cellwatch
+size=$(stat -c %s "$stripped")
+rm -f "$stripped"
+if [ "$size" -gt 40960 ]; then
+    echo "the static musl cellwatch is $size bytes stripped, over 40960"
+    exit 1
+fi
+echo "static musl cellwatch: $size bytes stripped (at most 40960)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
       -DCELLWATCH_VM_PROGRAMS="$PWD/build-x86_64-linux-musl" >/dev/null
 cmake --build build -j"$jobs"
