@@ -224,6 +224,51 @@ case_uart_dcd_low() {
     report uart-dcd-low
 }
 
+# Bytes the 8250 driver has handed to UART $1 so far, from its counters.
+uart_tx() { sed -n "s/^$1: .* tx:\([0-9]*\).*/\1/p" /proc/tty/driver/serial; }
+
+# Output queued at the close goes out; it is not thrown away. The third 16550's modem takes
+# nothing (the host suspended its side's output) and answers nothing, so the silent dialogue's
+# last commands are still in the driver when cellwatch closes the port. cellwatch is stopped in
+# its wait for them (asleep with the lock held), the host lets the output through on the console
+# line below, and every byte of the trail on descriptor 0 must leave the UART.
+case_uart_drain() {
+    fresh_world
+    stty -F /dev/ttyS2 clocal
+    base=$(uart_tx 2)
+    timeout -s KILL 90 cellwatch /dev/ttyS2 generic wwan0 0> /tmp/cw.trail > /tmp/cw.out \
+        2> /tmp/cw.err &
+    cw=$!
+    in_drain=no
+    wait_for "[ -e $LOCK ]" 15000 || fail "the lock was never taken"
+    # Lean, with builtins only, so that the wait is seen within its first poll or two: it lasts
+    # 2.5 s, and the stop must come before it ends. At most 3000 looks, 30 s or more.
+    looks=0
+    while [ -e $LOCK ] && [ "$looks" -lt 3000 ]; do
+        wchan=""
+        read -r wchan < "/proc/$cw/wchan" 2>/dev/null
+        case $wchan in
+        *nanosleep*) [ -e $LOCK ] && { kill -STOP "$cw"; in_drain=yes; break; } ;;
+        esac
+        looks=$(( looks + 1 ))
+        usleep 10000
+    done
+    [ "$in_drain" = yes ] || fail "the port was given up with no wait for its queued output"
+    queued=$(( $(wc -c < /tmp/cw.trail) - ($(uart_tx 2) - base) ))
+    [ "$queued" -gt 0 ] || fail "nothing was queued at the close: the case shows nothing"
+    echo "UART-DRAIN RESUME"
+    sent=$(wc -c < /tmp/cw.trail)
+    wait_for "[ \$(( \$(uart_tx 2) - $base )) -ge $sent ]" 30000
+    expect_eq "$(( $(uart_tx 2) - base ))" "$sent" "bytes sent of the commands written"
+    measured="; queued at the close: $queued of $sent bytes"
+    kill -CONT "$cw"
+    wait_for "[ ! -e $LOCK ]" 10000 || fail "the lock was kept after the output went out"
+    kill -TERM "$cw"
+    wait "$cw"
+    expect_eq "$?" 0 "exit status"
+    report uart-drain
+}
+
 # The drivers that field modems' AT ports use, bound to the gadget's own ids through new_id:
 # option (with usb_wwan, as most modems' ports are) and sierra.
 load_wwan_drivers() {
@@ -476,6 +521,7 @@ run_guest() {
         case_usbserial_dialogue
         case_uart_dialogue
         case_uart_dcd_low
+        case_uart_drain
         ;;
     systemd)
         systemd_world

@@ -201,20 +201,49 @@ boot() {
         > "$work/$guest.qemu.log" 2>&1 || true
 }
 
-# The UART guest's second 16550 is a host pty that modemsim serves. QEMU's tty backend asks the
-# pty for its modem lines, which a pty has none of, so the guest sees carrier (DCD) low.
-boot_serial() {
-    "$modemsim" "$here/scenarios/healthy.scn" > "$work/uart-modem.out" 2> "$work/uart-modem.log" &
-    local sim=$!
-    local pts=""
+# Starts modemsim on scenario $1 with its output in WORK/$2.out and its log in WORK/$2.log, and
+# modemsim's options that follow; sets sim to its pid and pts to the pty it serves.
+start_host_modem() {
+    local scenario=$1 name=$2
+    shift 2
+    "$modemsim" "$@" "$here/scenarios/$scenario.scn" > "$work/$name.out" 2> "$work/$name.log" &
+    sim=$!
+    pts=""
     for _ in $(seq 50); do
-        pts=$(head -1 "$work/uart-modem.out" 2>/dev/null || true)
+        pts=$(head -1 "$work/$name.out" 2>/dev/null || true)
         [ -n "$pts" ] && break
         sleep 0.1
     done
-    boot serial -chardev "serial,id=modem,path=$pts" -serial chardev:modem
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
+}
+
+# The UART guest's second 16550 is a host pty that modemsim serves. QEMU's tty backend asks the
+# pty for its modem lines, which a pty has none of, so the guest sees carrier (DCD) low. The
+# third 16550's modemsim takes no output until the guest's console says "UART-DRAIN RESUME":
+# output queued in the guest's driver at cellwatch's close must then go out.
+boot_serial() {
+    local control="$work/uart-drain.control" sim pts sims=()
+    rm -f "$control"
+    mkfifo "$control"
+    exec {steps}<> "$control"
+    start_host_modem healthy uart-modem
+    sims+=("$sim")
+    local healthy_pts=$pts
+    start_host_modem stalled uart-drain-modem --control 3 3<&"$steps"
+    sims+=("$sim")
+    local console="$work/serial.console"
+    (for _ in $(seq $(( BOOT_LIMIT * 10 ))); do
+        if grep -qa '^UART-DRAIN RESUME' "$console" 2>/dev/null; then
+            echo 'stall off' >&"$steps"
+            break
+        fi
+        sleep 0.1
+    done) &
+    local watcher=$!
+    boot serial -chardev "serial,id=modem,path=$healthy_pts" -serial chardev:modem \
+        -chardev "serial,id=drain,path=$pts" -serial chardev:drain
+    kill "${sims[@]}" "$watcher" 2>/dev/null || true
+    wait "${sims[@]}" "$watcher" 2>/dev/null || true
+    exec {steps}>&-
 }
 
 start=$(date +%s)
