@@ -46,7 +46,7 @@ start=$(date +%s)
 cmake -S . -B build-x86_64-linux-musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-linux-musl.cmake \
       -DBUILD_TESTING=ON >/dev/null
 cmake --build build-x86_64-linux-musl -j"$jobs" >/dev/null
-# The routers' build of cellwatch has 40 KiB of flash at most.
+# The routers' build of cellwatch is kept within 40 KiB stripped.
 stripped=$(mktemp)
 strip -o "$stripped" build-x86_64-linux-musl/cellwatch
 size=$(stat -c %s "$stripped")
