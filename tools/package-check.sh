@@ -50,12 +50,13 @@ shows_usage() {
 }
 shows_usage cellwatch "PORT TYPE IFACE [IP_FAMILY]"
 shows_usage cellwatch-check "[--attach] [--scenario FILE] PORT TYPE [IP_FAMILY]"
-# The daemon takes no arguments: any argument gets its usage.
+# The daemon takes no argument but --version: any other gets its usage.
 set +e
 out=$("$root/usr/sbin/cellwatch-eventd" --help 2>&1)
 status=$?
 set -e
-if [ $status -ne 1 ] || [ "$(printf '%s\n' "$out" | head -1)" != "usage: $root/usr/sbin/cellwatch-eventd" ]; then
+first=$(printf '%s\n' "$out" | head -1)
+if [ $status -ne 1 ] || [ "$first" != "usage: $root/usr/sbin/cellwatch-eventd [--version]" ]; then
     echo "installed cellwatch-eventd did not show its usage (status $status): $out"
     exit 1
 fi
