@@ -254,10 +254,10 @@ case_uart_drain() {
         usleep 10000
     done
     [ "$in_drain" = yes ] || fail "the port was given up with no wait for its queued output"
-    queued=$(( $(wc -c < /tmp/cw.trail) - ($(uart_tx 2) - base) ))
+    sent=$(wc -c < /tmp/cw.trail)
+    queued=$(( sent - ($(uart_tx 2) - base) ))
     [ "$queued" -gt 0 ] || fail "nothing was queued at the close: the case shows nothing"
     echo "UART-DRAIN RESUME"
-    sent=$(wc -c < /tmp/cw.trail)
     wait_for "[ \$(( \$(uart_tx 2) - $base )) -ge $sent ]" 30000
     expect_eq "$(( $(uart_tx 2) - base ))" "$sent" "bytes sent of the commands written"
     measured="; queued at the close: $queued of $sent bytes"
