@@ -67,12 +67,40 @@ bool read_requests(int fd, line_splitter& lines)
     }
 }
 
+// Waits for the pipe to be readable or for the untold rejections to fall due. The stop signals
+// are blocked from the stop flag's check until ppoll, which takes them again atomically: a stop
+// that came between the two would otherwise leave the wait without end.
+int wait_for_requests(int fd, bool& stopping)
+{
+    sigset_t stops;
+    sigset_t others;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stops, &others);
+    stopping = stop_requested != 0;
+    int ready = 0;
+    if (!stopping) {
+        struct pollfd p = {fd, POLLIN, 0};
+        int due = untold_due_in();
+        struct timespec t = {due / 1000, (due % 1000) * 1000000L};
+        ready = ppoll(&p, 1, due < 0 ? nullptr : &t, &others);
+    }
+    int err = errno;
+    sigprocmask(SIG_SETMASK, &others, nullptr);
+    errno = err;
+    return ready;
+}
+
 int serve(int fd)
 {
     line_splitter lines;
-    while (!stop_requested) {
-        struct pollfd p = {fd, POLLIN, 0};
-        int ready = poll(&p, 1, untold_due_in());
+    for (;;) {
+        bool stopping = false;
+        int ready = wait_for_requests(fd, stopping);
+        if (stopping)
+            return 0;
         tell_untold();
         if (ready < 0 && errno != EINTR) {
             fprintf(stderr, "cellwatch-eventd: poll: %d (%s)\n", errno, strerror(errno));
@@ -83,7 +111,6 @@ int serve(int fd)
         if (!read_requests(fd, lines) && reopen_event_pipe(EVENT_PIPE_PATH, fd) != 0)
             return 1;
     }
-    return 0;
 }
 
 } // namespace
